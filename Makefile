@@ -1,9 +1,11 @@
-# Front door: configures and builds with CMake under build/.
+# Front door: configures and builds with CMake under build/; every further
+# job has a script of its own beside what it checks.
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 60
 
-.PHONY: all build check clean
+.PHONY: all build check demo bench fuzz check-sanitize check-valgrind check-windows check-arm clean
 
 all: build
 
@@ -16,5 +18,26 @@ build: $(BUILD)/CMakeCache.txt
 check: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
+demo: build
+	sh tools/demo.sh $(BUILD)
+
+bench:
+	sh bench/run.sh
+
+fuzz:
+	FUZZ_SECONDS=$(FUZZ_SECONDS) sh fuzz/run.sh
+
+check-sanitize:
+	sh tests/run_sanitizers.sh
+
+check-valgrind: build
+	sh tests/run_valgrind.sh $(BUILD)
+
+check-windows:
+	sh platforms/check_windows.sh
+
+check-arm:
+	sh platforms/check_arm.sh
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-*
