@@ -1,7 +1,14 @@
-bsbchart_test(platform_test platform_test.cpp)
-bsbchart_test(chart_file_test chart_file_test.cpp)
-bsbchart_test(header_test header_test.cpp)
-bsbchart_test(pixel_extent_test pixel_extent_test.cpp)
+# testsupport's host helpers call into the library, so the library's objects
+# are named again after it on the link line.
+function(foundation_test name)
+  bsbchart_test(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE testsupport bsbchart_internal)
+endfunction()
+
+foundation_test(platform_test platform_test.cpp)
+foundation_test(chart_file_test chart_file_test.cpp)
+foundation_test(header_test header_test.cpp)
+foundation_test(pixel_extent_test pixel_extent_test.cpp)
 
 # The shared library exports the public interface and nothing else, and
 # needs no C++ runtime.

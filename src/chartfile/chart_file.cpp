@@ -81,7 +81,7 @@ bool ReadRasterRow(ChartFile* file, unsigned char* buffer, uint32_t* capacity, u
     uint32_t trailer = 0;
     uint32_t start = 0;
     uint32_t end = 0;
-    if (!ReadTrailer(file, &trailer) ||
+    if (rowNumber == 0 || !ReadTrailer(file, &trailer) ||
         !ReadBigEndian32(file, (uint64_t)trailer + ((uint64_t)rowNumber - 1) * 4, &start) ||
         !ReadTrailer(file, &trailer) ||
         !ReadBigEndian32(file, (uint64_t)trailer + (uint64_t)rowNumber * 4, &end)) {
