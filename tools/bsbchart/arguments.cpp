@@ -1,0 +1,190 @@
+#include "arguments.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace command {
+
+const char kHelpText[] =
+    "usage: bsbchart info CHART [--json]\n"
+    "       bsbchart window CHART --pixels LEFT,TOP,RIGHT,BOTTOM [-o OUT.bmp]\n"
+    "       bsbchart window CHART --world WEST,NORTH,EAST,SOUTH [-o OUT.bmp]\n"
+    "       bsbchart --help | --version\n"
+    "\n"
+    "Shows what a BSB raster chart (.kap) covers and writes any part of it as a BMP file.\n"
+    "\n"
+    "  info      the raster size, whether the chart is skewed, the world rectangle\n"
+    "            (west,north,east,south) and its centre; --json for scripts\n"
+    "  window    a window of the chart as a BMP file, given in chart pixels\n"
+    "            (inclusive; at least 2 x 2) or in world coordinates (longitude and\n"
+    "            latitude in the chart's units; a skewed chart comes back upright)\n"
+    "\n"
+    "  -o, --output OUT.bmp   where to write the window; by default next to the chart,\n"
+    "                         e.g. CHART.px-50-100-249-199.bmp or\n"
+    "                         CHART.world-4.17W-50.365N-4.15W-50.35N.bmp\n"
+    "\n"
+    "Exit status: 0 success, 1 the chart or the output could not be used (the reason\n"
+    "is on stderr), 2 a usage error.\n";
+
+namespace {
+
+const char kGeneralHint[] = "usage: bsbchart info|window CHART ...; see 'bsbchart --help'";
+const char kInfoHint[] = "usage: bsbchart info CHART [--json]";
+const char kWindowHint[] =
+    "usage: bsbchart window CHART (--pixels LEFT,TOP,RIGHT,BOTTOM | --world WEST,NORTH,EAST,SOUTH) "
+    "[-o OUT.bmp]";
+
+std::vector<std::string> SplitCommas(const std::string& text) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = text.find(',', start);
+        parts.push_back(text.substr(start, comma - start));
+        if (comma == std::string::npos) return parts;
+        start = comma + 1;
+    }
+}
+
+// "1,2,x" -> the message naming what is wrong, or empty.
+std::string ReadIntegers(const std::string& option, const std::string& text, std::array<int, 4>& out) {
+    std::vector<std::string> parts = SplitCommas(text);
+    if (parts.size() != 4)
+        return option + " takes four integers LEFT,TOP,RIGHT,BOTTOM, not \"" + text + "\"";
+    for (size_t i = 0; i < 4; ++i) {
+        const std::string& part = parts[i];
+        char* end = nullptr;
+        errno = 0;
+        long long value = part.empty() || std::isspace(static_cast<unsigned char>(part[0]))
+                              ? 0
+                              : std::strtoll(part.c_str(), &end, 10);
+        if (!end || *end != '\0') return option + ": \"" + part + "\" is not an integer";
+        if (errno == ERANGE || value < std::numeric_limits<int>::min() ||
+            value > std::numeric_limits<int>::max())
+            return option + ": " + part + " is out of range";
+        out[i] = static_cast<int>(value);
+    }
+    return "";
+}
+
+std::string ReadNumbers(const std::string& option, const std::string& text, std::array<double, 4>& out) {
+    std::vector<std::string> parts = SplitCommas(text);
+    if (parts.size() != 4)
+        return option + " takes four numbers WEST,NORTH,EAST,SOUTH, not \"" + text + "\"";
+    for (size_t i = 0; i < 4; ++i) {
+        const std::string& part = parts[i];
+        char* end = nullptr;
+        double value = part.empty() || std::isspace(static_cast<unsigned char>(part[0]))
+                           ? 0.0
+                           : std::strtod(part.c_str(), &end);
+        if (!end || *end != '\0' || !std::isfinite(value))
+            return option + ": \"" + part + "\" is not a number";
+        out[i] = value;
+    }
+    if (out[0] > out[2]) return option + ": WEST " + parts[0] + " lies east of EAST " + parts[2];
+    if (out[3] > out[1]) return option + ": SOUTH " + parts[3] + " lies north of NORTH " + parts[1];
+    return "";
+}
+
+bool Fail(UsageError& error, const std::string& message, const char* hint) {
+    error.message = message;
+    error.hint = hint;
+    return false;
+}
+
+// Splits "--name=value" and takes the value of "--name value" from the next
+// argument.
+bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& name,
+               const std::string& inlineValue, bool hasInline, std::string& value, UsageError& error,
+               const char* hint) {
+    if (hasInline) {
+        value = inlineValue;
+        return true;
+    }
+    if (i + 1 >= args.size()) return Fail(error, name + " needs a value", hint);
+    value = args[++i];
+    return true;
+}
+
+bool ParseCommandOptions(const std::vector<std::string>& args, Invocation& inv, UsageError& error) {
+    const bool info = inv.action == Action::Info;
+    const char* hint = info ? kInfoHint : kWindowHint;
+    const std::string commandName = info ? "info" : "window";
+    bool chartSeen = false, optionsEnded = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            if (chartSeen) return Fail(error, "unexpected argument \"" + arg + "\"", hint);
+            inv.chart = arg;
+            chartSeen = true;
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+        const std::string name = arg.substr(0, equals);
+        const bool hasInline = equals != std::string::npos;
+        const std::string inlineValue = hasInline ? arg.substr(equals + 1) : "";
+        std::string value;
+        if (info && name == "--json" && !hasInline) {
+            inv.json = true;
+        } else if (!info && name == "--pixels") {
+            if (inv.pixels || inv.world) return Fail(error, "give one of --pixels and --world, once", hint);
+            if (!TakeValue(args, i, name, inlineValue, hasInline, value, error, hint)) return false;
+            std::array<int, 4> rect{};
+            std::string problem = ReadIntegers(name, value, rect);
+            if (!problem.empty()) return Fail(error, problem, hint);
+            inv.pixels = rect;
+        } else if (!info && name == "--world") {
+            if (inv.pixels || inv.world) return Fail(error, "give one of --pixels and --world, once", hint);
+            if (!TakeValue(args, i, name, inlineValue, hasInline, value, error, hint)) return false;
+            std::array<double, 4> rect{};
+            std::string problem = ReadNumbers(name, value, rect);
+            if (!problem.empty()) return Fail(error, problem, hint);
+            inv.world = rect;
+        } else if (!info && (name == "-o" || name == "--output")) {
+            if (!inv.output.empty()) return Fail(error, name + " given twice", hint);
+            if (!TakeValue(args, i, name, inlineValue, hasInline, value, error, hint)) return false;
+            if (value.empty()) return Fail(error, name + " needs a file name", hint);
+            inv.output = value;
+        } else {
+            return Fail(error, "unknown option \"" + arg + "\" for " + commandName, hint);
+        }
+    }
+    if (!chartSeen) return Fail(error, commandName + " needs a CHART file", hint);
+    if (!info && !inv.pixels && !inv.world) return Fail(error, "window needs --pixels or --world", hint);
+    return true;
+}
+
+}  // namespace
+
+std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, UsageError& error) {
+    Invocation inv;
+    if (args.empty()) {
+        Fail(error, "no command given", kGeneralHint);
+        return std::nullopt;
+    }
+    const std::string& first = args[0];
+    if (first == "--help" || first == "-h" || first == "--version") {
+        if (args.size() > 1) {
+            Fail(error, "unexpected argument \"" + args[1] + "\"", kGeneralHint);
+            return std::nullopt;
+        }
+        inv.action = first == "--version" ? Action::Version : Action::Help;
+        return inv;
+    }
+    if (first == "info") inv.action = Action::Info;
+    else if (first == "window") inv.action = Action::Window;
+    else {
+        Fail(error, (!first.empty() && first[0] == '-' ? "unknown option \"" : "unknown command \"") + first + "\"",
+             kGeneralHint);
+        return std::nullopt;
+    }
+    if (!ParseCommandOptions(args, inv, error)) return std::nullopt;
+    return inv;
+}
+
+}  // namespace command
