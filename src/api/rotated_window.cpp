@@ -6,6 +6,7 @@
 
 #include "../platform/platform.h"
 #include "call_frame.h"
+#include "rotated_region.h"
 #include "window_rows.h"
 #include "world_corners.h"
 
@@ -18,21 +19,20 @@ const uint64_t kLargestRegion = 0x7FFFFFFF;
 // Output columns whose rotated offsets are computed at once.
 const int kColumnBlock = 256;
 
-struct Region {
-    int64_t x0, x1, y0, y1;
-    int64_t spanX;
-    uint64_t stride;  // bytes per region row
-    int bpp;
-    unsigned char* bytes;
-};
-
 static double Hypotenuse(double dx, double dy) {
     return sqrt(dx * dx + dy * dy);
 }
 
+// Corners at infinity leave a side's length undefined (NaN); such a window is
+// larger than any bitmap.
+static int64_t WindowSide(double length) {
+    if (isnan(length)) return (int64_t)1 << 32;
+    return TruncateSaturated(length + 1.5);
+}
+
 void RotatedWindowSize(const PixelCorners& c, int64_t* width, int64_t* height) {
-    *width = TruncateSaturated(Hypotenuse(c.px[1] - c.px[0], c.py[1] - c.py[0]) + 1.5);
-    *height = TruncateSaturated(Hypotenuse(c.px[3] - c.px[0], c.py[3] - c.py[0]) + 1.5);
+    *width = WindowSide(Hypotenuse(c.px[1] - c.px[0], c.py[1] - c.py[0]));
+    *height = WindowSide(Hypotenuse(c.px[3] - c.px[0], c.py[3] - c.py[0]));
 }
 
 static int64_t FloorToMultiple(int64_t value, int64_t multiple) {
@@ -103,37 +103,118 @@ static bool FillRegion(CallFrame* frame, const RasterShape& shape, const Region&
     return true;
 }
 
-static int64_t ClampToRange(double value, int64_t low, int64_t high) {
-    if (!(value >= (double)low)) return low;
-    if (!(value <= (double)high)) return high;
-    return (int64_t)value;
+// Output pixel (i, j) samples the region at
+// x = trunc(cos θ·i + (ipx0 − sin θ·j)), y = trunc(sin θ·i + (cos θ·j + ipy0)),
+// clamped to the region. The column terms are formed once per column of a
+// block and the row terms once per row, then added per pixel, which is the
+// same sum. Per pixel there is no multiplication: the sampled row is
+// followed by stepping a row pointer as y changes.
+struct Segment {
+    const double* columnX;
+    const double* columnY;
+    double rowX;
+    double rowY;
+    uint32_t count;
+};
+
+// trunc(value) clamped to low … high; NaN gives low.
+static inline int64_t ClampedSample(double value, double low, double high) {
+    double clamped = value >= low ? value : low;
+    clamped = clamped <= high ? clamped : high;
+    return (int64_t)clamped;
 }
 
-static uint32_t RegionPixel(const Region& region, int64_t x, int64_t y) {
-    const unsigned char* row = region.bytes + (uint64_t)(y - region.y0) * region.stride;
-    uint64_t column = (uint64_t)(x - region.x0);
-    if (region.bpp == 8) return row[column];
-    if (region.bpp == 4) return (row[column >> 1] >> ((~column & 1) << 2)) & 0x0F;
+template <bool kClamp>
+static inline int64_t Sample(double value, double low, double high) {
+    return kClamp ? ClampedSample(value, low, high) : (int64_t)value;
+}
+
+template <int kBpp>
+static inline uint32_t PixelAt(const unsigned char* row, uint64_t column) {
+    if (kBpp == 8) return row[column];
+    if (kBpp == 4) return (row[column >> 1] >> ((~column & 1) << 2)) & 0x0F;
     return (row[column >> 3] >> (7 - (column & 7))) & 1;
 }
 
-static void StorePixel(unsigned char* row, uint32_t i, int bpp, uint32_t value) {
-    if (bpp == 8) row[i] = (unsigned char)value;
-    else if (bpp == 4) row[i >> 1] |= (unsigned char)(value << ((~i & 1) << 2));
-    else row[i >> 3] |= (unsigned char)(value << (7 - (i & 7)));
-}
-
-struct Rotation {
-    double sine;
-    double cosine;
-    double originX;  // ipx[0]
-    double originY;  // ipy[0]
+// Where the walk along one output row's segment stands.
+struct SegmentWalk {
+    double lowX, highX, lowY, highY;
+    int64_t steps[3];  // pointer steps for y moving by -1, 0 and +1 rows
+    const unsigned char* row;
+    int64_t y;
+    uint32_t k;
 };
 
-// Output pixel (i, j) samples the region at
-// x = trunc(cos θ·i + (ipx0 − sin θ·j)), y = trunc(sin θ·i + (cos θ·j + ipy0)),
-// clamped to the region. The column and row terms are formed once each and
-// added per pixel, which is the same sum.
+// The pixel of the segment's next column.
+template <int kBpp, bool kClamp>
+static inline uint32_t NextPixel(const Region& region, const Segment& segment, SegmentWalk* walk) {
+    int64_t x = Sample<kClamp>(segment.columnX[walk->k] + segment.rowX, walk->lowX, walk->highX);
+    int64_t y = Sample<kClamp>(segment.columnY[walk->k] + segment.rowY, walk->lowY, walk->highY);
+    ++walk->k;
+    int64_t moved = y - walk->y;
+    if ((uint64_t)(moved + 1) <= 2) {
+        walk->row += walk->steps[moved + 1];
+    } else {
+        for (; moved > 0; --moved) walk->row += region.stride;
+        for (; moved < 0; ++moved) walk->row -= region.stride;
+    }
+    walk->y = y;
+    return PixelAt<kBpp>(walk->row, (uint64_t)(x - region.x0));
+}
+
+template <int kBpp, bool kClamp>
+static void ResampleSegment(const Region& region, const Segment& segment, unsigned char* out) {
+    SegmentWalk walk;
+    walk.lowX = (double)region.x0;
+    walk.highX = (double)region.x1;
+    walk.lowY = (double)region.y0;
+    walk.highY = (double)region.y1;
+    walk.steps[0] = -(int64_t)region.stride;
+    walk.steps[1] = 0;
+    walk.steps[2] = (int64_t)region.stride;
+    walk.y = ClampedSample(segment.columnY[0] + segment.rowY, walk.lowY, walk.highY);
+    walk.row = region.bytes + (uint64_t)(walk.y - region.y0) * region.stride;
+    walk.k = 0;
+    uint32_t count = segment.count;
+    if (kBpp == 8) {
+        for (uint32_t k = 0; k < count; ++k)
+            out[k] = (unsigned char)NextPixel<kBpp, kClamp>(region, segment, &walk);
+    } else if (kBpp == 4) {
+        for (uint32_t k = 0; k + 1 < count; k += 2) {
+            uint32_t high = NextPixel<kBpp, kClamp>(region, segment, &walk);
+            uint32_t low = NextPixel<kBpp, kClamp>(region, segment, &walk);
+            out[k >> 1] = (unsigned char)((high << 4) | low);
+        }
+        if (count & 1)
+            out[count >> 1] = (unsigned char)(NextPixel<kBpp, kClamp>(region, segment, &walk) << 4);
+    } else {
+        uint32_t bits = 0;
+        uint32_t k = 0;
+        for (; k < count; ++k) {
+            bits = (bits << 1) | NextPixel<kBpp, kClamp>(region, segment, &walk);
+            if ((k & 7) == 7) out[k >> 3] = (unsigned char)bits;
+        }
+        if (k & 7) out[k >> 3] = (unsigned char)(bits << (8 - (k & 7)));
+    }
+}
+
+static bool InRange(double value, double low, double high) {
+    return value >= low && value <= high;
+}
+
+// The sums grow or shrink steadily along a segment, so when both ends lie
+// inside the region every sample does and no clamping is needed.
+static bool SegmentInside(const Region& region, const Segment& segment) {
+    uint32_t last = segment.count - 1;
+    double x0 = (double)region.x0, x1 = (double)region.x1;
+    double y0 = (double)region.y0, y1 = (double)region.y1;
+    return InRange(segment.columnX[0] + segment.rowX, x0, x1) &&
+           InRange(segment.columnX[last] + segment.rowX, x0, x1) &&
+           InRange(segment.columnY[0] + segment.rowY, y0, y1) &&
+           InRange(segment.columnY[last] + segment.rowY, y0, y1);
+}
+
+template <int kBpp>
 static void ResampleColumns(const Region& region, const Rotation& rotation, WindowBitmap* bitmap,
                             uint32_t firstColumn, uint32_t columnCount) {
     double columnX[kColumnBlock];
@@ -143,15 +224,25 @@ static void ResampleColumns(const Region& region, const Rotation& rotation, Wind
         columnX[k] = rotation.cosine * i;
         columnY[k] = rotation.sine * i;
     }
-    unsigned char* out = bitmap->pixels;
+    Segment segment = {columnX, columnY, 0.0, 0.0, columnCount};
+    unsigned char* out = bitmap->pixels + (uint64_t)firstColumn * kBpp / 8;
     for (uint32_t j = 0; j < bitmap->height; ++j, out += bitmap->stride) {
-        double rowX = rotation.originX - rotation.sine * (double)j;
-        double rowY = rotation.cosine * (double)j + rotation.originY;
-        for (uint32_t k = 0; k < columnCount; ++k) {
-            int64_t x = ClampToRange(columnX[k] + rowX, region.x0, region.x1);
-            int64_t y = ClampToRange(columnY[k] + rowY, region.y0, region.y1);
-            StorePixel(out, firstColumn + k, bitmap->bpp, RegionPixel(region, x, y));
-        }
+        segment.rowX = rotation.originX - rotation.sine * (double)j;
+        segment.rowY = rotation.cosine * (double)j + rotation.originY;
+        if (SegmentInside(region, segment)) ResampleSegment<kBpp, false>(region, segment, out);
+        else ResampleSegment<kBpp, true>(region, segment, out);
+    }
+}
+
+// Blocks of columns start at multiples of 8, so each starts on a byte of
+// the bitmap's rows at every pixel size.
+void ResampleRegion(const Region& region, const Rotation& rotation, WindowBitmap* bitmap) {
+    for (uint32_t first = 0; first < bitmap->width; first += kColumnBlock) {
+        uint32_t remaining = bitmap->width - first;
+        uint32_t count = remaining < kColumnBlock ? remaining : kColumnBlock;
+        if (bitmap->bpp == 8) ResampleColumns<8>(region, rotation, bitmap, first, count);
+        else if (bitmap->bpp == 4) ResampleColumns<4>(region, rotation, bitmap, first, count);
+        else ResampleColumns<1>(region, rotation, bitmap, first, count);
     }
 }
 
@@ -162,11 +253,7 @@ bool ExtractRotatedWindow(CallFrame* frame, const RasterShape& shape, const Pixe
     if (!AllocateRegion(frame, &region) || !FillRegion(frame, shape, region)) return false;
     double theta = skewAngle * kRadiansPerDegree;
     Rotation rotation = {sin(theta), cos(theta), (double)corners.ipx[0], (double)corners.ipy[0]};
-    WindowBitmap* bitmap = &frame->bitmap;
-    for (uint32_t first = 0; first < bitmap->width; first += kColumnBlock) {
-        uint32_t remaining = bitmap->width - first;
-        ResampleColumns(region, rotation, bitmap, first, remaining < kColumnBlock ? remaining : kColumnBlock);
-    }
+    ResampleRegion(region, rotation, &frame->bitmap);
     return true;
 }
 
