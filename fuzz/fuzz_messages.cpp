@@ -1,0 +1,61 @@
+#include "fuzz_messages.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "bsbchart_host.h"
+
+namespace fuzzentry {
+
+void Violation(const std::string& what) {
+    fprintf(stderr, "fuzz entry: %s\n", what.c_str());
+    abort();
+}
+
+static const char* const kLibraryMessages[] = {
+    "Cannot allocate memory to save header section.",
+    "Error reading header.",
+    "real line size is bigger than you expected.",
+    "Error reading one line image.",
+    "Error reading the size of the image.",
+    "Error reading skew angle of the image.",
+    "Error reading CPH record.",
+    "Error reading RGB records.",
+    "Error reading geographic parameters.",
+    "Compression type should be between 1 and 7!",
+    "Error decoding the image line!",
+    "Create a heap first please.",
+    "Your requirement is beyond the scope of the image.",
+    "Cannot allocate memory to save your required bmp.",
+    "Cannot allocate memory for one line image",
+};
+
+static bool IsLibraryMessage(const std::string& text) {
+    for (const char* known : kLibraryMessages)
+        if (text == known) return true;
+    return false;
+}
+
+MessageCounter::MessageCounter() { SetMessageSink(&MessageCounter::Receive, this); }
+
+MessageCounter::~MessageCounter() { SetMessageSink(nullptr, nullptr); }
+
+void MessageCounter::Receive(const unsigned short* text, void* context) {
+    std::string message;
+    for (; *text; ++text) message += *text < 0x80 ? (char)*text : '?';
+    static_cast<MessageCounter*>(context)->messages_.push_back(message);
+}
+
+void MessageCounter::ExpectOutcome(bool succeeded, bool silentAllowed, const char* call) {
+    std::vector<std::string> seen;
+    seen.swap(messages_);
+    std::string name(call);
+    if (succeeded && !seen.empty()) Violation(name + " succeeded but showed \"" + seen[0] + "\"");
+    if (succeeded) return;
+    if (seen.size() > 1) Violation(name + " showed " + std::to_string(seen.size()) + " messages");
+    if (seen.empty() && !silentAllowed) Violation(name + " failed without a message");
+    if (!seen.empty() && !IsLibraryMessage(seen[0]))
+        Violation(name + " showed a message of no known kind: \"" + seen[0] + "\"");
+}
+
+}  // namespace fuzzentry

@@ -1,0 +1,136 @@
+#include <cstring>
+#include <string>
+
+#include "bsbchart_host.h"
+#include "fuzz_entries.h"
+#include "fuzz_messages.h"
+#include "platform/platform.h"
+
+namespace fuzzentry {
+
+static uint32_t GetLe32(const uint8_t* p) {
+    return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+}
+
+static void PutLe32(std::vector<uint8_t>* out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out->push_back((uint8_t)(value >> (8 * i)));
+}
+
+WholeFileInput SplitWholeFileInput(const uint8_t* data, size_t size) {
+    uint8_t request[kRequestBytes] = {};
+    size_t requestSize = size < kRequestBytes ? size : kRequestBytes;
+    memcpy(request, data, requestSize);
+    WholeFileInput input;
+    input.window.left = (int32_t)GetLe32(request + 0);
+    input.window.top = (int32_t)GetLe32(request + 4);
+    input.window.right = (int32_t)GetLe32(request + 8);
+    input.window.bottom = (int32_t)GetLe32(request + 12);
+    memcpy(&input.left, request + 16, 8);
+    memcpy(&input.top, request + 24, 8);
+    memcpy(&input.right, request + 32, 8);
+    memcpy(&input.bottom, request + 40, 8);
+    uint32_t limit = GetLe32(request + 48);
+    input.heapLimit = limit == 0 || limit > kLargestHeap ? kLargestHeap : limit;
+    input.chart = data + requestSize;
+    input.chartSize = size - requestSize;
+    return input;
+}
+
+std::vector<uint8_t> JoinWholeFileInput(const RECT& window, double left, double top, double right,
+                                        double bottom, uint32_t heapLimit,
+                                        const std::vector<uint8_t>& chart) {
+    std::vector<uint8_t> out;
+    PutLe32(&out, (uint32_t)window.left);
+    PutLe32(&out, (uint32_t)window.top);
+    PutLe32(&out, (uint32_t)window.right);
+    PutLe32(&out, (uint32_t)window.bottom);
+    for (double value : {left, top, right, bottom}) {
+        uint8_t bytes[8];
+        memcpy(bytes, &value, 8);
+        out.insert(out.end(), bytes, bytes + 8);
+    }
+    PutLe32(&out, heapLimit);
+    out.insert(out.end(), chart.begin(), chart.end());
+    return out;
+}
+
+static bool ChartHasKey(const WholeFileInput& input, const char* key) {
+    size_t length = strlen(key);
+    for (size_t at = 0; at + length <= input.chartSize; ++at)
+        if (memcmp(input.chart + at, key, length) == 0) return true;
+    return false;
+}
+
+// The chart must have been closed: it opens again at once.
+static void ExpectClosed(const unsigned short* path, const char* call) {
+    bsb::ChartFile file;
+    if (!bsb::OpenChartFile(&file, path)) Violation(std::string(call) + " left the chart open");
+    bsb::CloseChartFile(&file);
+}
+
+// Reads every byte the header says the bitmap holds, so that a block smaller
+// than its header claims is caught.
+static void CheckBitmap(const char* bitmap, const char* call) {
+    const uint8_t* b = (const uint8_t*)bitmap;
+    uint32_t width = GetLe32(b + 4);
+    int32_t height = -(int32_t)GetLe32(b + 8);
+    uint32_t bpp = b[14] | (b[15] << 8);
+    uint64_t stride = (((uint64_t)bpp * width + 31) / 32) * 4;
+    std::string name(call);
+    if (GetLe32(b) != 40 || (b[12] | (b[13] << 8)) != 1 || (bpp != 1 && bpp != 4 && bpp != 8) ||
+        width == 0 || height <= 0 || GetLe32(b + 16) != 0 || GetLe32(b + 20) != stride * height)
+        Violation(name + ": malformed bitmap header");
+    uint64_t size = 40 + 4 * ((uint64_t)1 << bpp) + stride * (uint64_t)height;
+    volatile uint32_t sum = 0;
+    for (uint64_t i = 0; i < size; ++i) sum = sum + b[i];
+}
+
+static void FinishWindow(char* bitmap, void* heap, const char* call) {
+    size_t expected = bitmap ? 1 : 0;
+    if (CountChartBlocks(heap) != expected) Violation(std::string(call) + " left blocks in the heap");
+    if (!bitmap) return;
+    CheckBitmap(bitmap, call);
+    FreeChartBlock(heap, bitmap);
+}
+
+void RunWholeFileOperations(const WholeFileInput& input, const unsigned short* path) {
+    // The over-long skew field fails silently; it needs an "SK=" in the file.
+    bool silentAllowed = ChartHasKey(input, "SK=");
+    MessageCounter messages;
+
+    RECT extent = {-9, -9, -9, -9};
+    int skewed = -9;
+    int done = GetBsbBorder(path, &extent, skewed);
+    messages.ExpectOutcome(done == 1, silentAllowed, "GetBsbBorder(RECT)");
+    ExpectClosed(path, "GetBsbBorder(RECT)");
+    if (done == 1 && (extent.left != 0 || extent.top != 0 || extent.right < 0 || extent.bottom < 0 ||
+                      (skewed != 0 && skewed != 1)))
+        Violation("GetBsbBorder(RECT): extent out of range");
+    if (done != 1 && (extent.left != -9 || extent.right != -9 || skewed != -9))
+        Violation("GetBsbBorder(RECT): wrote its outputs on failure");
+
+    double centerX = 0, centerY = 0, left = 0, top = 0, right = 0, bottom = 0;
+    done = GetBsbBorder(path, &centerX, &centerY, &left, &top, &right, &bottom, skewed);
+    messages.ExpectOutcome(done == 1, silentAllowed, "GetBsbBorder(world)");
+    ExpectClosed(path, "GetBsbBorder(world)");
+
+    void* heap = CreateChartHeap(input.heapLimit);
+    if (!heap) Violation("CreateChartHeap failed");
+    char* bitmap = GetWindowBmp(path, heap, input.window);
+    messages.ExpectOutcome(bitmap != nullptr, silentAllowed, "GetWindowBmp(RECT)");
+    ExpectClosed(path, "GetWindowBmp(RECT)");
+    if (bitmap && ((int64_t)GetLe32((const uint8_t*)bitmap + 4) !=
+                       (int64_t)input.window.right - input.window.left + 1 ||
+                   -(int64_t)(int32_t)GetLe32((const uint8_t*)bitmap + 8) !=
+                       (int64_t)input.window.bottom - input.window.top + 1))
+        Violation("GetWindowBmp(RECT): bitmap size differs from the window");
+    FinishWindow(bitmap, heap, "GetWindowBmp(RECT)");
+
+    bitmap = GetWindowBmp(path, heap, input.left, input.top, input.right, input.bottom);
+    messages.ExpectOutcome(bitmap != nullptr, silentAllowed, "GetWindowBmp(world)");
+    ExpectClosed(path, "GetWindowBmp(world)");
+    FinishWindow(bitmap, heap, "GetWindowBmp(world)");
+    DestroyChartHeap(heap);
+}
+
+}  // namespace fuzzentry
