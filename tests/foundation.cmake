@@ -14,4 +14,6 @@ foundation_test(pixel_extent_test pixel_extent_test.cpp)
 # needs no C++ runtime.
 add_test(NAME exported_interface
          COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:bsbchart>
+                 -DSYSTEM=${CMAKE_SYSTEM_NAME} -DPOINTER_SIZE=${CMAKE_SIZEOF_VOID_P}
+                 -DNM=${CMAKE_NM} -DREADELF=${CMAKE_READELF} -DOBJDUMP=${CMAKE_OBJDUMP}
                  -P ${CMAKE_CURRENT_SOURCE_DIR}/check_exports.cmake)

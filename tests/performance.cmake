@@ -2,7 +2,11 @@
 # the resampling sample by sample. Every read, pread and lseek the test's
 # objects make, the library's among them, passes through its counters.
 bsbchart_test(performance_test performance_test.cpp)
-target_link_options(performance_test PRIVATE
-                    -Wl,--wrap=read,--wrap=pread,--wrap=pread64,--wrap=lseek,--wrap=lseek64)
+if(WIN32)
+  target_link_options(performance_test PRIVATE -Wl,--wrap=__imp_ReadFile)
+else()
+  target_link_options(performance_test PRIVATE
+                      -Wl,--wrap=read,--wrap=pread,--wrap=pread64,--wrap=lseek,--wrap=lseek64)
+endif()
 # The reference sums in the test must round like the library's.
 target_compile_options(performance_test PRIVATE -ffp-contract=off)

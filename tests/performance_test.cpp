@@ -7,6 +7,10 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -21,6 +25,23 @@
 
 static uint64_t g_systemCalls = 0;
 
+#if defined(_WIN32)
+// The system's calls are reached through the import table: the test is
+// linked with --wrap for ReadFile's pointer, which leads to the counter. A
+// read at an offset is SetFilePointer and ReadFile there, one pread on POSIX;
+// the ReadFile calls are what is counted.
+extern "C" {
+extern decltype(&ReadFile) __real___imp_ReadFile;
+
+static BOOL WINAPI CountedReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD delivered,
+                                   LPOVERLAPPED overlapped) {
+    ++g_systemCalls;
+    return __real___imp_ReadFile(file, buffer, count, delivered, overlapped);
+}
+
+decltype(&ReadFile) __wrap___imp_ReadFile = CountedReadFile;
+}
+#else
 extern "C" {
 ssize_t __real_read(int fd, void* buffer, size_t count);
 ssize_t __real_pread(int fd, void* buffer, size_t count, off_t offset);
@@ -49,6 +70,7 @@ off_t __wrap_lseek64(int fd, off_t offset, int whence) {
     return __real_lseek64(fd, offset, whence);
 }
 }
+#endif
 
 namespace {
 

@@ -235,7 +235,7 @@ TEST(PixelExtent, ReadsTheHeaderTextOnlyUpToItsEnd) {
     Bytes block = MakeHeaderBlock("VER/3.0\r\n", 4);
     Bytes rest = MakeHeaderBlock(HeaderWith(8, 2, "0.0"), 4);
     block.insert(block.end() - 1, rest.begin(), rest.end() - 1);
-    std::string path = dir.Write("nul.kap", AssembleChart(block, {{0x01, 0x41, 0x00}, {0x02, 0x41, 0x00}}));
+    std::string path = dir.Write("early-nul.kap", AssembleChart(block, {{0x01, 0x41, 0x00}, {0x02, 0x41, 0x00}}));
     Result result = Query(path);
     EXPECT_EQ(result.done, 0);
     EXPECT_EQ(log.messages, Messages{kSizeError});

@@ -397,4 +397,45 @@ TEST_F(PixelWindow, HeapTooSmallFailsCleanlyAtEveryLimit) {
     }
 }
 
+#if defined(_WIN32)
+// A heap the host made with HeapCreate serves as well as one of
+// CreateChartHeap. A fixed-size one too small for the bitmap refuses it
+// through the system's own limit, and the call still leaves nothing behind.
+TEST_F(PixelWindow, WorksOnHeapsMadeWithHeapCreate) {
+    const int width = 1200, height = 300;
+    Picture picture = RunPicture(width, height, 7, 77);
+    auto path = Write("system.kap", Chart(picture, 7));
+    const Window whole = {0, 0, width - 1, height - 1};  // a 360 000-byte bitmap
+    const Window part = {100, 10, 139, 19};
+
+    HANDLE heap = HeapCreate(0, 0, 0);
+    ASSERT_NE(heap, nullptr);
+    {
+        MessageLog log;
+        char* bitmap = GetWindowBmp(path.data(), heap, whole.rect());
+        ASSERT_NE(bitmap, nullptr) << ::testing::PrintToString(log.messages);
+        EXPECT_EQ(CountChartBlocks(heap), 1u);
+        EXPECT_TRUE(SameBitmap(ExpectedBitmap(picture, 8, whole), bitmap, 8));
+        EXPECT_TRUE(HeapFree(heap, 0, bitmap));
+        EXPECT_EQ(CountChartBlocks(heap), 0u);
+    }
+    HeapDestroy(heap);
+
+    HANDLE fixed = HeapCreate(HEAP_NO_SERIALIZE, 0, 128 * 1024);
+    ASSERT_NE(fixed, nullptr);
+    {
+        MessageLog log;
+        EXPECT_EQ(GetWindowBmp(path.data(), fixed, whole.rect()), nullptr);
+        EXPECT_EQ(log.messages, Messages{kBitmapMemory});
+        EXPECT_EQ(CountChartBlocks(fixed), 0u);
+        log.Clear();
+        char* bitmap = GetWindowBmp(path.data(), fixed, part.rect());
+        ASSERT_NE(bitmap, nullptr) << ::testing::PrintToString(log.messages);
+        EXPECT_TRUE(SameBitmap(ExpectedBitmap(picture, 8, part), bitmap, 8));
+        EXPECT_EQ(CountChartBlocks(fixed), 1u);
+    }
+    HeapDestroy(fixed);
+}
+#endif
+
 }  // namespace

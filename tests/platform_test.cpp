@@ -2,7 +2,9 @@
 // exclusive opening and the cached reads of chart files.
 #include <gtest/gtest.h>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -119,6 +121,47 @@ TEST(HostHeap, BlocksOfAnotherHeapAreNotFreed) {
     EXPECT_EQ(CountChartBlocks(first), 0u);
     DestroyChartHeap(first);
     DestroyChartHeap(second);
+}
+
+#else
+// A heap the host made itself: blocks come zero-filled and counted, HeapFree
+// takes them back, and a fixed-size heap refuses through the system's limit.
+TEST(HostHeap, SystemHeapsServeAsHostHeaps) {
+    HANDLE heap = HeapCreate(0, 0, 0);
+    ASSERT_NE(heap, nullptr);
+    void* block = bsb::AllocateBlock(heap, 5000);
+    ASSERT_NE(block, nullptr);
+    EXPECT_TRUE(AllZero(block, 5000));
+    EXPECT_EQ(HeapSize(heap, 0, block), 5000u);
+    EXPECT_EQ(CountChartBlocks(heap), 1u);
+    EXPECT_TRUE(HeapFree(heap, 0, block));
+    EXPECT_EQ(CountChartBlocks(heap), 0u);
+    HeapDestroy(heap);
+
+    HANDLE fixed = HeapCreate(HEAP_NO_SERIALIZE, 0, 64 * 1024);
+    ASSERT_NE(fixed, nullptr);
+    EXPECT_EQ(bsb::AllocateBlock(fixed, 100 * 1024), nullptr);
+    EXPECT_NE(bsb::AllocateBlock(fixed, 1000), nullptr);
+    EXPECT_EQ(CountChartBlocks(fixed), 1u);
+    HeapDestroy(fixed);
+}
+
+// A heap of CreateChartHeap is a system heap: the host may allocate and free
+// on it with the system's calls, and its own blocks count towards the
+// maximum.
+TEST(HostHeap, ChartHeapsAreSystemHeaps) {
+    void* heap = CreateChartHeap(100);
+    ASSERT_NE(heap, nullptr);
+    void* own = HeapAlloc(heap, 0, 60);
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(CountChartBlocks(heap), 1u);
+    EXPECT_EQ(bsb::AllocateBlock(heap, 41), nullptr);
+    void* block = bsb::AllocateBlock(heap, 40);
+    ASSERT_NE(block, nullptr);
+    EXPECT_TRUE(HeapFree(heap, 0, block));
+    EXPECT_TRUE(HeapFree(heap, 0, own));
+    EXPECT_EQ(CountChartBlocks(heap), 0u);
+    DestroyChartHeap(heap);
 }
 
 #endif
@@ -395,6 +438,38 @@ TEST(ChartFileOpen, IsExclusiveAcrossProcesses) {
     EXPECT_TRUE(OpenedFile(path).open);
 }
 
+#else
+// cmd.exe's type in a child process: 0 when it read the chart, 1 when it
+// could not open it.
+DWORD TypeInAnotherProcess(const std::string& path) {
+    std::wstring command = L"cmd.exe /c type \"" +
+                           std::filesystem::u8path(path).make_preferred().wstring() +
+                           L"\" >NUL 2>NUL";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION child = {};
+    if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                        nullptr, &startup, &child))
+        return ~DWORD{0};
+    WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD code = ~DWORD{0};
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hThread);
+    CloseHandle(child.hProcess);
+    return code;
+}
+
+TEST(ChartFileOpen, IsExclusiveAcrossProcesses) {
+    TempDir dir;
+    std::string path = dir.Write("chart.kap", Bytes(10, 7));
+    EXPECT_EQ(TypeInAnotherProcess(path), 0u);
+    {
+        OpenedFile held(path);
+        ASSERT_TRUE(held.open);
+        EXPECT_EQ(TypeInAnotherProcess(path), 1u);
+    }
+    EXPECT_EQ(TypeInAnotherProcess(path), 0u);
+}
 #endif
 
 // ---------------------------------------------------------------- cached reads

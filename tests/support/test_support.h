@@ -39,7 +39,8 @@ private:
     mutable std::mutex mutex_;
 };
 
-// A fresh directory under /tmp, removed with everything in it at the end.
+// A fresh temporary directory (under /tmp on POSIX), removed with everything
+// in it at the end.
 class TempDir {
 public:
     TempDir();

@@ -1,5 +1,6 @@
 #include "chart_writer.h"
 
+#include <filesystem>
 #include <fstream>
 #include <limits>
 
@@ -176,7 +177,8 @@ uint32_t GetBe32(const std::vector<uint8_t>& bytes, size_t offset) {
 }
 
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    // The path is UTF-8 on every system, Windows included.
+    std::ofstream file(std::filesystem::u8path(path), std::ios::binary | std::ios::trunc);
     if (!file) return false;
     file.write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
