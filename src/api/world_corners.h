@@ -17,7 +17,8 @@ struct PixelCorners {
     int32_t ipy[4];
 };
 
-// Truncates toward zero, saturating to the 32-bit range; NaN is not allowed.
+// Truncates toward zero, saturating to the 32-bit range. Callers refuse NaN
+// before; should one slip through it gives 0 rather than undefined behaviour.
 int32_t TruncateSaturated(double value);
 
 // Fills the bitmap of a skewed chart's window, sized by RotatedWindowSize,

@@ -14,6 +14,7 @@ namespace bsb {
 const int64_t kLargestSide = 0x7FFFFFFF;
 
 int32_t TruncateSaturated(double value) {
+    if (value != value) return 0;
     if (value >= 2147483647.0) return 2147483647;
     if (value <= -2147483648.0) return -2147483647 - 1;
     return (int32_t)value;
