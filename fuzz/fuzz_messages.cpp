@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "bsbchart_host.h"
+#include "library_messages.h"
 
 namespace fuzzentry {
 
@@ -12,26 +13,9 @@ void Violation(const std::string& what) {
     abort();
 }
 
-static const char* const kLibraryMessages[] = {
-    "Cannot allocate memory to save header section.",
-    "Error reading header.",
-    "real line size is bigger than you expected.",
-    "Error reading one line image.",
-    "Error reading the size of the image.",
-    "Error reading skew angle of the image.",
-    "Error reading CPH record.",
-    "Error reading RGB records.",
-    "Error reading geographic parameters.",
-    "Compression type should be between 1 and 7!",
-    "Error decoding the image line!",
-    "Create a heap first please.",
-    "Your requirement is beyond the scope of the image.",
-    "Cannot allocate memory to save your required bmp.",
-    "Cannot allocate memory for one line image",
-};
 
 static bool IsLibraryMessage(const std::string& text) {
-    for (const char* known : kLibraryMessages)
+    for (const char* known : testsupport::kLibraryMessages)
         if (text == known) return true;
     return false;
 }

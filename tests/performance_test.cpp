@@ -21,56 +21,9 @@
 #include "bsbchart.h"
 #include "bsbchart_host.h"
 #include "chart_writer.h"
+#include "system_calls.h"
 #include "test_support.h"
 
-static uint64_t g_systemCalls = 0;
-
-#if defined(_WIN32)
-// The system's calls are reached through the import table: the test is
-// linked with --wrap for ReadFile's pointer, which leads to the counter. A
-// read at an offset is SetFilePointer and ReadFile there, one pread on POSIX;
-// the ReadFile calls are what is counted.
-extern "C" {
-extern decltype(&ReadFile) __real___imp_ReadFile;
-
-static BOOL WINAPI CountedReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD delivered,
-                                   LPOVERLAPPED overlapped) {
-    ++g_systemCalls;
-    return __real___imp_ReadFile(file, buffer, count, delivered, overlapped);
-}
-
-decltype(&ReadFile) __wrap___imp_ReadFile = CountedReadFile;
-}
-#else
-extern "C" {
-ssize_t __real_read(int fd, void* buffer, size_t count);
-ssize_t __real_pread(int fd, void* buffer, size_t count, off_t offset);
-ssize_t __real_pread64(int fd, void* buffer, size_t count, off_t offset);
-off_t __real_lseek(int fd, off_t offset, int whence);
-off_t __real_lseek64(int fd, off_t offset, int whence);
-
-ssize_t __wrap_read(int fd, void* buffer, size_t count) {
-    ++g_systemCalls;
-    return __real_read(fd, buffer, count);
-}
-ssize_t __wrap_pread(int fd, void* buffer, size_t count, off_t offset) {
-    ++g_systemCalls;
-    return __real_pread(fd, buffer, count, offset);
-}
-ssize_t __wrap_pread64(int fd, void* buffer, size_t count, off_t offset) {
-    ++g_systemCalls;
-    return __real_pread64(fd, buffer, count, offset);
-}
-off_t __wrap_lseek(int fd, off_t offset, int whence) {
-    ++g_systemCalls;
-    return __real_lseek(fd, offset, whence);
-}
-off_t __wrap_lseek64(int fd, off_t offset, int whence) {
-    ++g_systemCalls;
-    return __real_lseek64(fd, offset, whence);
-}
-}
-#endif
 
 namespace {
 
@@ -192,9 +145,9 @@ TEST(Performance, RowsReadTopToBottomCostAtMostTwoSystemCallsEach) {
         ChartFile chart = WriteChart(dir, "rows.kap", picture, c.type);
         testsupport::HostHeap heap;
         RECT window = {0, c.top, c.width - 1, c.bottom};
-        g_systemCalls = 0;
+        ResetSystemCalls();
         char* bitmap = GetWindowBmp(chart.wide.data(), heap.get(), window);
-        uint64_t calls = g_systemCalls;
+        uint64_t calls = SystemCalls();
         ASSERT_NE(bitmap, nullptr);
         int rows = c.bottom - c.top + 1;
         EXPECT_LE(calls, 2u * rows) << "largest row " << chart.largestRow << " bytes";
@@ -218,10 +171,10 @@ TEST(Performance, SkewedWindowReadsEachRegionRowForAtMostTwoSystemCalls) {
     chartwriter::Picture picture = Noise(600, 1500, 4, 3, 11);
     ChartFile chart = WriteChart(dir, "skewed.kap", picture, 4, kPixelPolynomials, "20.0");
     testsupport::HostHeap heap;
-    g_systemCalls = 0;
+    ResetSystemCalls();
     // The region spans every chart row and more.
     char* bitmap = GetWindowBmp(chart.wide.data(), heap.get(), -10.0, 10.0, 610.0, -1510.0);
-    uint64_t calls = g_systemCalls;
+    uint64_t calls = SystemCalls();
     ASSERT_NE(bitmap, nullptr);
     EXPECT_LE(calls, 2u * 1500);
     FreeChartBlock(heap.get(), bitmap);

@@ -11,6 +11,7 @@
 #include "bsbchart_host.h"
 #include "chart_writer.h"
 #include "platform/platform.h"
+#include "library_messages.h"
 #include "test_support.h"
 
 namespace robustness {
@@ -100,29 +101,8 @@ inline Outcome RunOperation(Operation operation, const std::string& path, std::s
     return outcome;
 }
 
-inline const std::vector<std::string>& LibraryMessages() {
-    static const std::vector<std::string> kMessages = {
-        "Cannot allocate memory to save header section.",
-        "Error reading header.",
-        "real line size is bigger than you expected.",
-        "Error reading one line image.",
-        "Error reading the size of the image.",
-        "Error reading skew angle of the image.",
-        "Error reading CPH record.",
-        "Error reading RGB records.",
-        "Error reading geographic parameters.",
-        "Compression type should be between 1 and 7!",
-        "Error decoding the image line!",
-        "Create a heap first please.",
-        "Your requirement is beyond the scope of the image.",
-        "Cannot allocate memory to save your required bmp.",
-        "Cannot allocate memory for one line image",
-    };
-    return kMessages;
-}
-
 inline bool IsLibraryMessage(const std::string& text) {
-    for (const auto& known : LibraryMessages())
+    for (const char* known : testsupport::kLibraryMessages)
         if (text == known) return true;
     return false;
 }
