@@ -5,6 +5,14 @@ namespace bsb {
 static bool IsHighSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 static bool IsLowSurrogate(uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
+bool IsWellFormedUtf16(const unsigned short* text) {
+    for (uint32_t i = 0; text[i] != 0; ++i) {
+        if (IsHighSurrogate(text[i]) && IsLowSurrogate(text[i + 1])) ++i;
+        else if (IsHighSurrogate(text[i]) || IsLowSurrogate(text[i])) return false;
+    }
+    return true;
+}
+
 static uint32_t EncodedLength(uint32_t codePoint) {
     if (codePoint < 0x80) return 1;
     if (codePoint < 0x800) return 2;

@@ -5,24 +5,13 @@
 #include "../../include/bsbchart_host.h"
 #include "messages.h"
 #include "platform.h"
+#include "utf16.h"
 
 namespace bsb {
 
 // ---- Chart files ----------------------------------------------------------
 
 static HANDLE HandleOf(intptr_t handle) { return (HANDLE)handle; }
-
-// The system would take an unpaired surrogate as a name of its own; such a
-// path names no chart.
-static bool IsWellFormedUtf16(const unsigned short* text) {
-    for (uint32_t i = 0; text[i] != 0; ++i) {
-        bool high = text[i] >= 0xD800 && text[i] <= 0xDBFF;
-        bool low = text[i] >= 0xDC00 && text[i] <= 0xDFFF;
-        if (high && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) ++i;
-        else if (high || low) return false;
-    }
-    return true;
-}
 
 // Moves the file pointer to `offset` from `method`'s origin; `position`
 // receives where it landed.
@@ -36,6 +25,8 @@ static bool MoveFilePointer(HANDLE file, int64_t offset, DWORD method, int64_t* 
 }
 
 bool OpenSystemFile(const unsigned short* path, intptr_t* handle, int64_t* size) {
+    // The system would take an unpaired surrogate as a name of its own; such a
+    // path names no chart.
     if (!path || !IsWellFormedUtf16(path)) return false;
     HANDLE file = CreateFileW((LPCWSTR)path, GENERIC_READ, 0, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_READONLY, NULL);
