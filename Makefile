@@ -2,7 +2,7 @@
 # job has a script of its own beside what it checks.
 BUILD ?= build
 JOBS ?= 2
-CMAKE_FLAGS ?=
+CMAKE_FLAGS ?= -DBSBCHART_WERROR=ON
 FUZZ_SECONDS ?= 60
 
 .PHONY: all build check demo bench fuzz check-sanitize check-valgrind check-windows check-arm clean

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "api/rotated_region.h"
+#include "api/rotated_window.h"
 #include "api/window_bitmap.h"
 #include "bench_charts.h"
 #include "bsbchart.h"
@@ -33,6 +33,13 @@
 
 namespace bench {
 namespace {
+
+// The bench's calls of internal functions keep their messages to themselves.
+bsb::Reporter* QuietReporter() {
+    static bsb::Reporter reporter;
+    reporter = bsb::QuietReporter();
+    return &reporter;
+}
 
 constexpr int W = kChartWidth;
 constexpr int H = kChartHeight;
@@ -117,7 +124,7 @@ void CheckDecodersAgree(const RowSet& set, int type) {
     for (const auto* row : set.rows) {
         uint32_t width = W;
         bool a = bsb::DecodeRasterRow(row->data(), static_cast<uint32_t>(row->size()), ours.data(),
-                                      &width, type);
+                                      &width, type, QuietReporter());
         bool b = DecodeRowPixelByPixel(row->data(), static_cast<uint32_t>(row->size()), naive.data(),
                                        W, type);
         if (!a || !b || ours != naive) {
@@ -136,7 +143,7 @@ void RegisterDecoding(const std::string& name, const RowSet& set, int type) {
             for (const auto* row : set.rows) {
                 uint32_t width = W;
                 bsb::DecodeRasterRow(row->data(), static_cast<uint32_t>(row->size()), out.data(),
-                                     &width, type);
+                                     &width, type, QuietReporter());
                 benchmark::DoNotOptimize(out.data());
                 benchmark::ClobberMemory();
             }
@@ -243,7 +250,7 @@ struct SkewedSetup {
 SkewedSetup LocateWindow(const std::string& header, const WorldWindow& window, int bpp) {
     bsb::HeaderText text = {header.c_str(), static_cast<uint32_t>(header.size())};
     bsb::ChartPolynomial wpx{}, wpy{};
-    if (!bsb::ParsePolynomial(text, "WPX/", &wpx) || !bsb::ParsePolynomial(text, "WPY/", &wpy))
+    if (!bsb::ParsePolynomial(text, "WPX/", &wpx, QuietReporter()) || !bsb::ParsePolynomial(text, "WPY/", &wpy, QuietReporter()))
         std::abort();
     double xs[4] = {window.left, window.right, window.right, window.left};
     double ys[4] = {window.top, window.top, window.bottom, window.bottom};
@@ -298,7 +305,7 @@ void RegisterResampling(const std::string& name, const Chart& chart, const Encod
             const auto& row = encoded.rows[static_cast<size_t>(y)];
             uint32_t width = W;
             bsb::DecodeRasterRow(row.data(), static_cast<uint32_t>(row.size()), decoded.data(), &width,
-                                 chart.type);
+                                 chart.type, QuietReporter());
             std::memcpy(&bytes[static_cast<size_t>(y - setup.y0) * setup.stride],
                         &decoded[static_cast<size_t>(setup.x0 * bpp / 8)], setup.stride);
         }
@@ -312,7 +319,7 @@ void RegisterResampling(const std::string& name, const Chart& chart, const Encod
         for (auto _ : state) {
             state.PauseTiming();
             bsb::WindowBitmap bitmap;
-            bsb::CreateWindowBitmap(heap, 1000, 1000, bpp, &bitmap);
+            bsb::CreateWindowBitmap(bsb::HeapAllocator(heap), 1000, 1000, bpp, &bitmap, QuietReporter());
             state.ResumeTiming();
             bsb::ResampleRegion(region, rotation, &bitmap);
             benchmark::DoNotOptimize(bitmap.pixels);

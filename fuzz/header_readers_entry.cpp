@@ -4,6 +4,7 @@
 
 #include "fuzz_entries.h"
 #include "fuzz_messages.h"
+#include "internal_support.h"
 #include "header/header_text.h"
 #include "header/numbers.h"
 #include "header/polynomial.h"
@@ -21,7 +22,7 @@ static bool Contains(const uint8_t* data, size_t size, const char* key) {
 static void ReadPalettes(bsb::HeaderText text, MessageCounter* messages) {
     for (uint32_t entries : {2u, 16u, 256u}) {
         std::unique_ptr<unsigned char[]> table(new unsigned char[entries * 4]());
-        bool parsed = bsb::ParsePalette(text, table.get(), entries);
+        bool parsed = bsb::ParsePalette(text, table.get(), entries, testsupport::Shown());
         messages->ExpectOutcome(parsed, false, "ParsePalette");
         for (uint32_t i = 0; i < entries; ++i)
             if (table[i * 4 + 3] != 0) Violation("ParsePalette: reserved byte written");
@@ -32,7 +33,7 @@ static void ReadPolynomials(bsb::HeaderText text, MessageCounter* messages) {
     for (const char* key : {"PWX/", "PWY/", "WPX/", "WPY/"}) {
         bsb::ChartPolynomial polynomial = {};
         polynomial.order = 77;
-        bool parsed = bsb::ParsePolynomial(text, key, &polynomial);
+        bool parsed = bsb::ParsePolynomial(text, key, &polynomial, testsupport::Shown());
         messages->ExpectOutcome(parsed, false, "ParsePolynomial");
         if (!parsed && polynomial.order != 77) Violation("ParsePolynomial: failed but wrote the order");
         volatile double value =
@@ -61,19 +62,19 @@ void ReadHeaderInput(const uint8_t* data, size_t size) {
     MessageCounter messages;
 
     int32_t width = -5, height = -5;
-    bool sized = bsb::ParseRasterSize(text, &width, &height);
+    bool sized = bsb::ParseRasterSize(text, &width, &height, testsupport::Shown());
     messages.ExpectOutcome(sized, false, "ParseRasterSize");
     if (sized ? (width < 1 || height < 1) : (width != -5 || height != -5))
         Violation("ParseRasterSize: size out of range or written on failure");
 
     double angle = -7.0;
-    bool skewRead = bsb::ParseSkewAngle(text, &angle);
+    bool skewRead = bsb::ParseSkewAngle(text, &angle, testsupport::Shown());
     messages.ExpectOutcome(skewRead, Contains(data, size, "SK="), "ParseSkewAngle");
     if (!skewRead && angle != -7.0) Violation("ParseSkewAngle: wrote the angle on failure");
     if (skewRead) (void)bsb::IsSkewed(angle);
 
     double cph = -7.0;
-    bool cphRead = bsb::ParseCph(text, &cph);
+    bool cphRead = bsb::ParseCph(text, &cph, testsupport::Shown());
     messages.ExpectOutcome(cphRead, false, "ParseCph");
     if (!cphRead && cph != -7.0) Violation("ParseCph: wrote the value on failure");
 

@@ -1,4 +1,4 @@
-// The in-memory chart of the fuzz build (src/platform/memory_file.cpp).
+// The in-memory chart of the fuzz build (fuzz/memory_port.cpp).
 #ifndef BSBCHART_FUZZ_MEMORY_CHART_H
 #define BSBCHART_FUZZ_MEMORY_CHART_H
 

@@ -5,6 +5,7 @@
 
 #include "fuzz_entries.h"
 #include "fuzz_messages.h"
+#include "internal_support.h"
 #include "raster/row_decoder.h"
 
 namespace fuzzentry {
@@ -23,7 +24,7 @@ void DecodeRowInput(const uint8_t* data, size_t size) {
     MessageCounter messages;
     uint32_t expected = width;
     bool decoded = bsb::DecodeRasterRow(encoded.get(), (uint32_t)length, output.get(), &expected,
-                                        compressionType);
+                                        compressionType, testsupport::Shown());
     messages.ExpectOutcome(decoded, false, "DecodeRasterRow");
     if (decoded) {
         uint32_t perByte = compressionType == 1 ? 8 : (compressionType <= 4 ? 2 : 1);

@@ -18,7 +18,7 @@ if [ -z "$CLANG" ]; then
 fi
 
 mkdir -p "$BUILD"
-cmake -S "$ROOT" -B "$BUILD" -DCMAKE_CXX_COMPILER="$CLANG" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$ROOT" -B "$BUILD" -DBSBCHART_WERROR=ON -DCMAKE_CXX_COMPILER="$CLANG" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DBSBCHART_FUZZ=ON -DBSBCHART_TESTS=OFF -DBSBCHART_TOOLS=OFF >"$BUILD/configure.log" 2>&1 || {
   cat "$BUILD/configure.log" >&2
   echo "fuzz: configuring the clang build failed (is libclang-rt-14-dev installed?)" >&2

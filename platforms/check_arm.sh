@@ -9,7 +9,7 @@ root=$(pwd)
 build=${BUILD_ARM:-build-arm}
 started=$(date +%s)
 
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/arm-linux-gnueabi.cmake"
+cmake -S . -B "$build" -DBSBCHART_WERROR=ON -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/arm-linux-gnueabi.cmake"
 cmake --build "$build" -j2
 
 library=$(ls "$build"/libbsbchart.so.*.*.* | head -n 1)

@@ -8,7 +8,7 @@ root=$(pwd)
 build=${BUILD_WINDOWS:-build-windows}
 started=$(date +%s)
 
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64.cmake"
+cmake -S . -B "$build" -DBSBCHART_WERROR=ON -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-w64.cmake"
 cmake --build "$build" -j2
 
 # A Wine of our own in the build directory, without the Mono and Gecko

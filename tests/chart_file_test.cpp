@@ -20,6 +20,7 @@
 #include "chart_writer.h"
 #include "chartfile/chart_file.h"
 #include "platform/platform.h"
+#include "internal_support.h"
 #include "test_support.h"
 
 namespace {
@@ -61,7 +62,7 @@ uint32_t TrailerOf(const Bytes& file) { return GetBe32(file, file.size() - 4); }
 // A chart file opened for the test, closed at the end.
 struct OpenedChart {
     explicit OpenedChart(const std::string& path) : file(new bsb::ChartFile) {
-        open = bsb::OpenChartFile(file.get(), Utf16Path(path).data());
+        open = testsupport::OpenQuietly(file.get(), Utf16Path(path).data());
     }
     ~OpenedChart() {
         if (open) bsb::CloseChartFile(file.get());
@@ -153,7 +154,7 @@ TEST(ChartLayout, RefusesOffsetsFromTwoToTheThirtyFirstOnEvenWhereTheFileHasThem
     ASSERT_TRUE(bsb::ReadTrailer(chart.get(), &trailer));
     EXPECT_EQ(trailer, 0x80000000u);
     uint32_t length = 99;
-    EXPECT_FALSE(bsb::ReadHeaderLength(chart.get(), &length));
+    EXPECT_FALSE(bsb::ReadHeaderLength(chart.get(), &length, testsupport::Shown()));
     EXPECT_EQ(log.messages, Messages{kHeaderError});
     EXPECT_EQ(length, 99u);
 }
@@ -166,7 +167,7 @@ TEST(HeaderLength, IsTheFirstIndexEntry) {
     MessageLog log;
     OpenedChart chart(dir.Write("chart.kap", bytes));
     uint32_t length = 0;
-    ASSERT_TRUE(bsb::ReadHeaderLength(chart.get(), &length));
+    ASSERT_TRUE(bsb::ReadHeaderLength(chart.get(), &length, testsupport::Shown()));
     EXPECT_EQ(length, HeaderLength());
     EXPECT_TRUE(log.messages.empty());
 
@@ -174,7 +175,7 @@ TEST(HeaderLength, IsTheFirstIndexEntry) {
     Bytes whole = bytes;
     PutBe32(whole, TrailerOf(whole), static_cast<uint32_t>(whole.size()));
     OpenedChart wholeChart(dir.Write("whole.kap", whole));
-    ASSERT_TRUE(bsb::ReadHeaderLength(wholeChart.get(), &length));
+    ASSERT_TRUE(bsb::ReadHeaderLength(wholeChart.get(), &length, testsupport::Shown()));
     EXPECT_EQ(length, whole.size());
 }
 
@@ -212,7 +213,7 @@ TEST(HeaderLength, FailsWithTheHeaderMessage) {
         ASSERT_TRUE(chart.open) << c.name;
         MessageLog log;
         uint32_t length = 99;
-        EXPECT_FALSE(bsb::ReadHeaderLength(chart.get(), &length)) << c.name;
+        EXPECT_FALSE(bsb::ReadHeaderLength(chart.get(), &length, testsupport::Shown())) << c.name;
         EXPECT_EQ(log.messages, Messages{kHeaderError}) << c.name;
         EXPECT_EQ(length, 99u) << c.name;
     }
@@ -250,7 +251,7 @@ TEST(HeaderBlock, HoldsTheFileBytesAndEndsTheTextAtTheNul) {
     HostHeap heap;
     MessageLog log;
     bsb::HeaderBlock block;
-    ASSERT_TRUE(bsb::LoadHeaderBlock(chart.get(), heap.get(), HeaderLength(), &block));
+    ASSERT_TRUE(bsb::LoadHeaderBlock(chart.get(), bsb::HeapAllocator(heap.get()), HeaderLength(), &block, testsupport::Shown()));
     EXPECT_EQ(heap.blocks(), 1u);
     EXPECT_EQ(block.size, HeaderLength());
     EXPECT_EQ(block.textLength, kHeaderText.size());
@@ -267,10 +268,10 @@ TEST(HeaderBlock, TextEndsAtTheBlockEndWithoutANul) {
     OpenedChart chart(dir.Write("chart.kap", bytes));
     HostHeap heap;
     uint32_t length = 0;
-    ASSERT_TRUE(bsb::ReadHeaderLength(chart.get(), &length));
+    ASSERT_TRUE(bsb::ReadHeaderLength(chart.get(), &length, testsupport::Shown()));
     ASSERT_EQ(length, HeaderLength() - 1);
     bsb::HeaderBlock block;
-    ASSERT_TRUE(bsb::LoadHeaderBlock(chart.get(), heap.get(), length, &block));
+    ASSERT_TRUE(bsb::LoadHeaderBlock(chart.get(), bsb::HeapAllocator(heap.get()), length, &block, testsupport::Shown()));
     EXPECT_EQ(block.textLength, length);
     bsb::FreeBlock(heap.get(), block.bytes);
 }
@@ -281,7 +282,7 @@ TEST(HeaderBlock, TextEndsAtTheFirstNul) {
     OpenedChart chart(dir.Write("chart.kap", AssembleChart(header, kRows)));
     HostHeap heap;
     bsb::HeaderBlock block;
-    ASSERT_TRUE(bsb::LoadHeaderBlock(chart.get(), heap.get(), header.size(), &block));
+    ASSERT_TRUE(bsb::LoadHeaderBlock(chart.get(), bsb::HeapAllocator(heap.get()), header.size(), &block, testsupport::Shown()));
     EXPECT_EQ(block.textLength, 4u);
     EXPECT_EQ(block.size, header.size());
     bsb::FreeBlock(heap.get(), block.bytes);
@@ -294,7 +295,7 @@ TEST(HeaderBlock, ReportsAnAllocationFailure) {
         HostHeap heap(HeaderLength() - 1);
         MessageLog log;
         bsb::HeaderBlock block;
-        EXPECT_FALSE(bsb::LoadHeaderBlock(chart.get(), heap.get(), HeaderLength(), &block));
+        EXPECT_FALSE(bsb::LoadHeaderBlock(chart.get(), bsb::HeapAllocator(heap.get()), HeaderLength(), &block, testsupport::Shown()));
         EXPECT_EQ(log.messages, Messages{kAllocationError});
         EXPECT_EQ(block.bytes, nullptr);
         EXPECT_EQ(heap.blocks(), 0u);
@@ -303,7 +304,7 @@ TEST(HeaderBlock, ReportsAnAllocationFailure) {
         HostHeap heap(HeaderLength());
         MessageLog log;
         bsb::HeaderBlock block;
-        EXPECT_TRUE(bsb::LoadHeaderBlock(chart.get(), heap.get(), HeaderLength(), &block));
+        EXPECT_TRUE(bsb::LoadHeaderBlock(chart.get(), bsb::HeapAllocator(heap.get()), HeaderLength(), &block, testsupport::Shown()));
         EXPECT_TRUE(log.messages.empty());
         bsb::FreeBlock(heap.get(), block.bytes);
     }
@@ -316,7 +317,7 @@ TEST(HeaderBlock, ReportsAShortReadAndLeavesTheBlockToTheCaller) {
     HostHeap heap;
     MessageLog log;
     bsb::HeaderBlock block;
-    EXPECT_FALSE(bsb::LoadHeaderBlock(chart.get(), heap.get(), bytes.size() + 1, &block));
+    EXPECT_FALSE(bsb::LoadHeaderBlock(chart.get(), bsb::HeapAllocator(heap.get()), bytes.size() + 1, &block, testsupport::Shown()));
     EXPECT_EQ(log.messages, Messages{kHeaderError});
     ASSERT_EQ(heap.blocks(), 1u);
     bsb::FreeBlock(heap.get(), block.bytes);
@@ -349,9 +350,9 @@ TEST(HeaderBlock, CompressionTypeIsTheSignedByteBeforeRowOne) {
         OpenedChart chart(dir.Write("chart.kap", AssembleChart(header, kRows)));
         HostHeap heap;
         uint32_t length = 0;
-        ASSERT_TRUE(bsb::ReadHeaderLength(chart.get(), &length));
+        ASSERT_TRUE(bsb::ReadHeaderLength(chart.get(), &length, testsupport::Shown()));
         bsb::HeaderBlock block;
-        ASSERT_TRUE(bsb::LoadHeaderBlock(chart.get(), heap.get(), length, &block));
+        ASSERT_TRUE(bsb::LoadHeaderBlock(chart.get(), bsb::HeapAllocator(heap.get()), length, &block, testsupport::Shown()));
         EXPECT_EQ(bsb::CompressionType(block), c.type) << int(c.byte);
         bsb::FreeBlock(heap.get(), block.bytes);
     }
@@ -367,7 +368,7 @@ TEST(RasterRow, ReadsEachRowBetweenConsecutiveIndexEntries) {
     for (uint32_t row : {1u, 2u, 3u, 3u, 1u, 2u}) {
         Bytes buffer(64, 0xEE);
         uint32_t capacity = 64;
-        ASSERT_TRUE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, row)) << row;
+        ASSERT_TRUE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, row, testsupport::Shown())) << row;
         const Bytes& expected = kRows[row - 1];
         EXPECT_EQ(capacity, expected.size());
         EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + capacity), expected) << row;
@@ -381,7 +382,7 @@ TEST(RasterRow, LastRowEndsAtTheIndexTable) {
     OpenedChart chart(dir.Write("chart.kap", SampleChart(ChartFaults{false, {}, {}, {}, size_t{5}})));
     Bytes buffer(64);
     uint32_t capacity = 64;
-    ASSERT_TRUE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, 3));
+    ASSERT_TRUE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, 3, testsupport::Shown()));
     Bytes expected = kRows[2];
     expected.insert(expected.end(), 5, chartwriter::kGapByte);
     EXPECT_EQ(capacity, expected.size());
@@ -394,7 +395,7 @@ TEST(RasterRow, CapacityOfExactlyTheRowIsEnough) {
     MessageLog log;
     Bytes buffer(kRows[1].size());
     uint32_t capacity = static_cast<uint32_t>(kRows[1].size());
-    EXPECT_TRUE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, 2));
+    EXPECT_TRUE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, 2, testsupport::Shown()));
     EXPECT_EQ(buffer, kRows[1]);
     EXPECT_TRUE(log.messages.empty());
 }
@@ -405,7 +406,7 @@ TEST(RasterRow, LongerThanTheBufferReportsTheNeededLength) {
     MessageLog log;
     Bytes buffer(32, 0xEE);
     uint32_t capacity = static_cast<uint32_t>(kRows[2].size() - 1);
-    EXPECT_FALSE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, 3));
+    EXPECT_FALSE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, 3, testsupport::Shown()));
     EXPECT_EQ(log.messages, Messages{kRowTooLong});
     EXPECT_EQ(capacity, kRows[2].size());
     EXPECT_EQ(buffer, Bytes(32, 0xEE));  // nothing written
@@ -421,7 +422,7 @@ TEST(RasterRow, EntriesOutOfOrderGiveAWrappedLength) {
     MessageLog log;
     Bytes buffer(64, 0xEE);
     uint32_t capacity = 64;
-    EXPECT_FALSE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, 1));
+    EXPECT_FALSE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, 1, testsupport::Shown()));
     EXPECT_EQ(log.messages, Messages{kRowTooLong});
     EXPECT_EQ(capacity, end - start);  // unsigned 32-bit difference
     EXPECT_EQ(buffer, Bytes(64, 0xEE));
@@ -435,7 +436,7 @@ TEST(RasterRow, ShortReadLeavesTheCapacityUnchanged) {
     MessageLog log;
     Bytes buffer(1 << 12, 0xEE);
     uint32_t capacity = 1 << 12;
-    EXPECT_FALSE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, 1));
+    EXPECT_FALSE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, 1, testsupport::Shown()));
     EXPECT_EQ(log.messages, Messages{kRowError});
     EXPECT_EQ(capacity, 1u << 12);
 }
@@ -462,7 +463,7 @@ TEST(RasterRow, IndexLookupsPastTheFileFail) {
         MessageLog log;
         Bytes buffer(64, 0xEE);
         uint32_t capacity = 64;
-        EXPECT_FALSE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, c.row)) << c.name;
+        EXPECT_FALSE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, c.row, testsupport::Shown())) << c.name;
         EXPECT_EQ(log.messages, Messages{kRowError}) << c.name;
         EXPECT_EQ(capacity, 64u) << c.name;
         EXPECT_EQ(buffer, Bytes(64, 0xEE)) << c.name;
@@ -486,7 +487,7 @@ TEST(RasterRow, RefusesARowStartingFromTwoToTheThirtyFirst) {
     MessageLog log;
     Bytes buffer(64, 0xEE);
     uint32_t capacity = 64;
-    EXPECT_FALSE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, 2));
+    EXPECT_FALSE(bsb::ReadRasterRow(chart.get(), buffer.data(), &capacity, 2, testsupport::Shown()));
     EXPECT_EQ(log.messages, Messages{kRowError});
     EXPECT_EQ(capacity, 64u);
     EXPECT_EQ(buffer, Bytes(64, 0xEE));

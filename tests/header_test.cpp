@@ -10,6 +10,7 @@
 #include "header/header_text.h"
 #include "header/numbers.h"
 #include "header/records.h"
+#include "internal_support.h"
 #include "test_support.h"
 
 namespace {
@@ -184,7 +185,7 @@ TEST(ParseRasterSize, ReadsWidthAndHeight) {
         MessageLog log;
         int32_t width = -7;
         int32_t height = -7;
-        EXPECT_TRUE(bsb::ParseRasterSize(TextOf(c.text), &width, &height)) << c.text;
+        EXPECT_TRUE(bsb::ParseRasterSize(TextOf(c.text), &width, &height, testsupport::Shown())) << c.text;
         EXPECT_EQ(width, c.width) << c.text;
         EXPECT_EQ(height, c.height) << c.text;
         EXPECT_TRUE(log.messages.empty()) << c.text;
@@ -207,7 +208,7 @@ TEST(ParseRasterSize, ReportsMissingOrNonPositiveSizes) {
         MessageLog log;
         int32_t width = -7;
         int32_t height = -7;
-        EXPECT_FALSE(bsb::ParseRasterSize(TextOf(text), &width, &height)) << text;
+        EXPECT_FALSE(bsb::ParseRasterSize(TextOf(text), &width, &height, testsupport::Shown())) << text;
         EXPECT_EQ(log.messages, std::vector<std::string>{kSizeMessage}) << text;
         EXPECT_EQ(width, -7) << text;
         EXPECT_EQ(height, -7) << text;
@@ -233,7 +234,7 @@ TEST(ParseSkewAngle, ReadsTheFieldUpToCommaOrCarriageReturn) {
     for (const auto& c : cases) {
         MessageLog log;
         double angle = -99.0;
-        EXPECT_TRUE(bsb::ParseSkewAngle(TextOf(c.text), &angle)) << c.text;
+        EXPECT_TRUE(bsb::ParseSkewAngle(TextOf(c.text), &angle, testsupport::Shown())) << c.text;
         EXPECT_EQ(BitsOf(angle), BitsOf(c.angle)) << c.text;
         EXPECT_TRUE(log.messages.empty()) << c.text;
     }
@@ -249,7 +250,7 @@ TEST(ParseSkewAngle, FailsSilentlyOnAFieldOverNineteenCharacters) {
     for (const auto& text : cases) {
         MessageLog log;
         double angle = -99.0;
-        EXPECT_FALSE(bsb::ParseSkewAngle(TextOf(text), &angle)) << text;
+        EXPECT_FALSE(bsb::ParseSkewAngle(TextOf(text), &angle, testsupport::Shown())) << text;
         EXPECT_EQ(angle, -99.0) << text;
         EXPECT_TRUE(log.messages.empty()) << text;
     }
@@ -258,7 +259,7 @@ TEST(ParseSkewAngle, FailsSilentlyOnAFieldOverNineteenCharacters) {
 TEST(ParseSkewAngle, ReportsAMissingKey) {
     MessageLog log;
     double angle = -99.0;
-    EXPECT_FALSE(bsb::ParseSkewAngle(TextOf("KNP/SC=5000,sk=1.0,S K=2\r\n"), &angle));
+    EXPECT_FALSE(bsb::ParseSkewAngle(TextOf("KNP/SC=5000,sk=1.0,S K=2\r\n"), &angle, testsupport::Shown()));
     EXPECT_EQ(log.messages, std::vector<std::string>{kSkewMessage});
     EXPECT_EQ(angle, -99.0);
 }
@@ -279,7 +280,7 @@ TEST(ParseCph, ReadsUpToTheCarriageReturnOnly) {
     for (const auto& c : cases) {
         MessageLog log;
         double value = -99.0;
-        EXPECT_TRUE(bsb::ParseCph(TextOf(c.text), &value)) << c.text;
+        EXPECT_TRUE(bsb::ParseCph(TextOf(c.text), &value, testsupport::Shown())) << c.text;
         EXPECT_EQ(BitsOf(value), BitsOf(c.value)) << c.text;
         EXPECT_TRUE(log.messages.empty()) << c.text;
     }
@@ -288,7 +289,7 @@ TEST(ParseCph, ReadsUpToTheCarriageReturnOnly) {
 TEST(ParseCph, ReportsAMissingKey) {
     MessageLog log;
     double value = -99.0;
-    EXPECT_FALSE(bsb::ParseCph(TextOf("CPH=1.0\r\nCP/2.0\r\n"), &value));
+    EXPECT_FALSE(bsb::ParseCph(TextOf("CPH=1.0\r\nCP/2.0\r\n"), &value, testsupport::Shown()));
     EXPECT_EQ(log.messages, std::vector<std::string>{kCphMessage});
     EXPECT_EQ(value, -99.0);
 }
@@ -314,14 +315,14 @@ TEST(HeaderFields, AreCutAtFourHundredNinetyNineCharacters) {
     // Uncut, these fields would read 75 and 123.
     std::string cph = "CPH/" + std::string(498, ' ') + "75\r\n";
     double value = 0.0;
-    ASSERT_TRUE(bsb::ParseCph(TextOf(cph), &value));
+    ASSERT_TRUE(bsb::ParseCph(TextOf(cph), &value, testsupport::Shown()));
     EXPECT_EQ(value, 7.0);
 
     // The height is still found after the comma that ends the cut width field.
     std::string ra = "RA=" + std::string(497, ' ') + "123,760,";
     int32_t width = 0;
     int32_t height = 0;
-    ASSERT_TRUE(bsb::ParseRasterSize(TextOf(ra), &width, &height));
+    ASSERT_TRUE(bsb::ParseRasterSize(TextOf(ra), &width, &height, testsupport::Shown()));
     EXPECT_EQ(width, 12);
     EXPECT_EQ(height, 760);
 
@@ -342,7 +343,7 @@ TEST(HeaderFields, AreNotSearchedOrCopiedPastTheHeaderText) {
         int32_t width = -7;
         int32_t height = -7;
         bsb::HeaderText text{memory.data(), static_cast<uint32_t>(memory.find("RA=") + 2)};
-        EXPECT_FALSE(bsb::ParseRasterSize(text, &width, &height));
+        EXPECT_FALSE(bsb::ParseRasterSize(text, &width, &height, testsupport::Shown()));
         EXPECT_EQ(log.messages, std::vector<std::string>{kSizeMessage});
         EXPECT_EQ(width, -7);
     }
@@ -351,7 +352,7 @@ TEST(HeaderFields, AreNotSearchedOrCopiedPastTheHeaderText) {
         int32_t width = 0;
         int32_t height = 0;
         bsb::HeaderText text{memory.data(), static_cast<uint32_t>(memory.find("760") + 1)};
-        EXPECT_TRUE(bsb::ParseRasterSize(text, &width, &height));
+        EXPECT_TRUE(bsb::ParseRasterSize(text, &width, &height, testsupport::Shown()));
         EXPECT_EQ(width, 980);
         EXPECT_EQ(height, 7);
     }
@@ -359,7 +360,7 @@ TEST(HeaderFields, AreNotSearchedOrCopiedPastTheHeaderText) {
         MessageLog log;
         double angle = -99.0;
         bsb::HeaderText text{memory.data(), static_cast<uint32_t>(memory.find("SK=") + 2)};
-        EXPECT_FALSE(bsb::ParseSkewAngle(text, &angle));
+        EXPECT_FALSE(bsb::ParseSkewAngle(text, &angle, testsupport::Shown()));
         EXPECT_EQ(log.messages, std::vector<std::string>{kSkewMessage});
         EXPECT_EQ(angle, -99.0);
     }
@@ -367,14 +368,14 @@ TEST(HeaderFields, AreNotSearchedOrCopiedPastTheHeaderText) {
         MessageLog log;
         double angle = 0.0;
         bsb::HeaderText text{memory.data(), static_cast<uint32_t>(memory.find("12.25") + 3)};
-        EXPECT_TRUE(bsb::ParseSkewAngle(text, &angle));
+        EXPECT_TRUE(bsb::ParseSkewAngle(text, &angle, testsupport::Shown()));
         EXPECT_EQ(angle, 12.0);
     }
     {
         MessageLog log;
         double value = -99.0;
         bsb::HeaderText text{memory.data(), static_cast<uint32_t>(memory.find("CPH/") + 3)};
-        EXPECT_FALSE(bsb::ParseCph(text, &value));
+        EXPECT_FALSE(bsb::ParseCph(text, &value, testsupport::Shown()));
         EXPECT_EQ(log.messages, std::vector<std::string>{kCphMessage});
     }
     EXPECT_EQ(bsb::FindKey(bsb::HeaderText{memory.data(), 0}, "V", 0), bsb::kNotFound);

@@ -24,8 +24,9 @@
 #include <vector>
 
 #include "bsbchart_host.h"
-#include "platform/messages.h"
+#include "internal_support.h"
 #include "platform/platform.h"
+#include "report/reporter.h"
 #include "test_support.h"
 
 namespace {
@@ -184,6 +185,17 @@ struct ScopedUnitSink {
     UnitSink sink;
 };
 
+// Shows a message the way the library's calls do.
+void Show(bsb::Message message) {
+    bsb::Reporter reporter = bsb::ShowingReporter();
+    bsb::Fail(&reporter, message);
+}
+
+void ShowCannotOpen(const unsigned short* path) {
+    bsb::Reporter reporter = bsb::ShowingReporter();
+    bsb::FailCannotOpen(&reporter, path, bsb::kStatusNotFound, 0);
+}
+
 Units UnitsOf(const std::string& ascii) { return Units(ascii.begin(), ascii.end()); }
 
 Units Concat(std::initializer_list<Units> parts) {
@@ -194,12 +206,12 @@ Units Concat(std::initializer_list<Units> parts) {
 
 TEST(MessageReporter, SinkReceivesTheUtf16Text) {
     ScopedUnitSink scoped;
-    bsb::ReportMessage("Error reading header.");
+    Show(bsb::kErrorReadingHeader);
     Units path = Utf16Path("/charts/\xC3\xA9\xF0\x9F\x98\x80.kap");  // é, U+1F600
     path.pop_back();
     path.push_back(0xD800);  // a lone surrogate goes to the sink as it is
     path.push_back(0);
-    bsb::ReportCannotOpen(path.data());
+    ShowCannotOpen(path.data());
     ASSERT_EQ(scoped.sink.messages.size(), 2u);
     EXPECT_EQ(scoped.sink.messages[0], UnitsOf("Error reading header."));
     EXPECT_EQ(scoped.sink.messages[1],
@@ -228,23 +240,23 @@ std::string CaptureStderr(Action action) {
 
 TEST(MessageReporter, DefaultWritesOneUtf8LineToStandardError) {
     SetMessageSink(nullptr, nullptr);
-    std::string written = CaptureStderr([] { bsb::ReportMessage("Error reading header."); });
+    std::string written = CaptureStderr([] { Show(bsb::kErrorReadingHeader); });
     EXPECT_EQ(written, "Error reading header.\n");
 
     std::string name = "/charts/\xC3\xA9\xF0\x9F\x98\x80.kap";
-    written = CaptureStderr([&] { bsb::ReportCannotOpen(Utf16Path(name).data()); });
+    written = CaptureStderr([&] { ShowCannotOpen(Utf16Path(name).data()); });
     EXPECT_EQ(written, "Cannot open file: " + name + ".\n");
 
     // An unpaired surrogate is shown as U+FFFD.
     Units lone = Utf16Path("/a");
     lone.insert(lone.end() - 1, 0xDC00);
-    written = CaptureStderr([&] { bsb::ReportCannotOpen(lone.data()); });
+    written = CaptureStderr([&] { ShowCannotOpen(lone.data()); });
     EXPECT_EQ(written, "Cannot open file: /a\xEF\xBF\xBD.\n");
 
     // The longest message fits its line.
     Units wide(1000, 0x65E5);        // 日, three UTF-8 bytes each
     wide.push_back(0);
-    written = CaptureStderr([&] { bsb::ReportCannotOpen(wide.data()); });
+    written = CaptureStderr([&] { ShowCannotOpen(wide.data()); });
     std::string expected = "Cannot open file: ";
     for (int i = 0; i < 480; ++i) expected += "\xE6\x97\xA5";
     EXPECT_EQ(written, expected + ".\n");
@@ -254,12 +266,12 @@ TEST(MessageReporter, NullSinkRestoresTheDefault) {
     UnitSink sink;
     SetMessageSink(&UnitSink::Receive, &sink);
     SetMessageSink(nullptr, nullptr);
-    std::string written = CaptureStderr([] { bsb::ReportMessage("Error reading CPH record."); });
+    std::string written = CaptureStderr([] { Show(bsb::kErrorReadingCph); });
     EXPECT_EQ(written, "Error reading CPH record.\n");
     EXPECT_TRUE(sink.messages.empty());
 
     testsupport::MessageLog log;
-    written = CaptureStderr([] { bsb::ReportMessage("Error reading CPH record."); });
+    written = CaptureStderr([] { Show(bsb::kErrorReadingCph); });
     EXPECT_EQ(written, "");
     EXPECT_EQ(log.messages, std::vector<std::string>{"Error reading CPH record."});
 }
@@ -297,7 +309,7 @@ TEST(CannotOpenMessage, FitsFiveHundredUnitsWithItsTerminator) {
     };
     for (const auto& c : cases) {
         Units out(700, 0xAAAA);
-        uint32_t length = bsb::FormatCannotOpen(c.path.data(), out.data());
+        uint32_t length = bsb::ComposeCannotOpen(c.path.data(), out.data());
         Units expected = Concat({prefix, c.shownPath, UnitsOf(".")});
         ASSERT_LE(expected.size(), 499u) << c.name;
         EXPECT_EQ(length, expected.size()) << c.name;
@@ -308,7 +320,7 @@ TEST(CannotOpenMessage, FitsFiveHundredUnitsWithItsTerminator) {
             << c.name;
 
         ScopedUnitSink scoped;
-        bsb::ReportCannotOpen(c.path.data());
+        ShowCannotOpen(c.path.data());
         ASSERT_EQ(scoped.sink.messages.size(), 1u) << c.name;
         EXPECT_EQ(scoped.sink.messages[0], expected) << c.name;
     }
@@ -318,7 +330,7 @@ TEST(CannotOpenMessage, FitsFiveHundredUnitsWithItsTerminator) {
 
 struct OpenedFile {
     explicit OpenedFile(const unsigned short* path) : file(new bsb::ChartFile) {
-        open = bsb::OpenChartFile(file.get(), path);
+        open = testsupport::OpenQuietly(file.get(), path);
     }
     explicit OpenedFile(const std::string& path) : OpenedFile(Utf16Path(path).data()) {}
     ~OpenedFile() { Close(); }
@@ -355,7 +367,7 @@ TEST(ChartFileOpen, TakesUtf16PathsWithNonAsciiCharactersAndSurrogatePairs) {
         std::string path = dir.Write(names[i], content);
         OpenedFile file(path);
         ASSERT_TRUE(file.open) << names[i];
-        EXPECT_EQ(file.file->size, static_cast<int64_t>(content.size()));
+        EXPECT_EQ(file.file->port.size, static_cast<int64_t>(content.size()));
         EXPECT_EQ(ReadAll(file.file.get(), content.size()), content) << names[i];
     }
 }
@@ -418,7 +430,7 @@ TEST(ChartFileOpen, IsExclusiveAcrossProcesses) {
     if (child == 0) {
         // The child holds the chart open until the parent is done.
         auto file = std::make_unique<bsb::ChartFile>();
-        char result = bsb::OpenChartFile(file.get(), wide.data()) ? '1' : '0';
+        char result = testsupport::OpenQuietly(file.get(), wide.data()) ? '1' : '0';
         if (write(opened[1], &result, 1) != 1) _exit(2);
         char ignored;
         if (read(release[0], &ignored, 1) != 1) _exit(3);
@@ -499,7 +511,7 @@ Bytes RandomBytes(size_t size, unsigned seed) {
 }
 
 TEST(ChartFileReads, DeliverExactlyTheFileBytes) {
-    const uint32_t window = bsb::kFileWindowSize;
+    const uint32_t window = bsb::kCacheBlockSize;
     TempDir dir;
     for (size_t size : {size_t{0}, size_t{1}, size_t{100}, size_t{window}, size_t{window + 1},
                         size_t{7 * window + 1234}}) {
@@ -534,7 +546,7 @@ TEST(ChartFileReads, DeliverExactlyTheFileBytes) {
 }
 
 TEST(ChartFileReads, ContinueFromWhereTheLastReadEnded) {
-    const uint32_t window = bsb::kFileWindowSize;
+    const uint32_t window = bsb::kCacheBlockSize;
     TempDir dir;
     Bytes content = RandomBytes(5 * window + 17, 7);
     OpenedFile opened(dir.Write("data.bin", content));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "header/polynomial.h"
+#include "internal_support.h"
 #include "test_support.h"
 
 namespace {
@@ -39,7 +40,7 @@ ChartPolynomial Sentinel() {
 TEST(ParsePolynomial, OrderOneRecordMapsPixelToWorld) {
     std::string header = "VER/3.0\r\nPWX/1,10.0,0.5,0.0\r\nPWY/1,1.0,0.0,-0.125\r\n";
     ChartPolynomial pwx = Sentinel();
-    ASSERT_TRUE(ParsePolynomial(TextOf(header), "PWX/", &pwx));
+    ASSERT_TRUE(ParsePolynomial(TextOf(header), "PWX/", &pwx, testsupport::Shown()));
     EXPECT_EQ(pwx.order, 1);
     EXPECT_EQ(pwx.coefficients[0], 10.0);
     EXPECT_EQ(pwx.coefficients[1], 0.5);
@@ -54,7 +55,7 @@ TEST(ParsePolynomial, OrderOneRecordMapsPixelToWorld) {
 TEST(ParsePolynomial, TenthCoefficientMultipliesXCubed) {
     std::string header = "PWX/3,0,0,0,0,0,0,0,0,0,1\r\n";
     ChartPolynomial p = Sentinel();
-    ASSERT_TRUE(ParsePolynomial(TextOf(header), "PWX/", &p));
+    ASSERT_TRUE(ParsePolynomial(TextOf(header), "PWX/", &p, testsupport::Shown()));
     EXPECT_EQ(p.order, 3);
     EXPECT_EQ(p.coefficients[9], 1.0);
     EXPECT_EQ(p.coefficients[10], -12345.5);
@@ -68,7 +69,7 @@ TEST(ParsePolynomial, RecordContinuesOnTheNextLine) {
         "    0.0625\r\n"
         "WPY/1,9.0,8.0,7.0\r\n";
     ChartPolynomial p = Sentinel();
-    ASSERT_TRUE(ParsePolynomial(TextOf(header), "WPX/", &p));
+    ASSERT_TRUE(ParsePolynomial(TextOf(header), "WPX/", &p, testsupport::Shown()));
     EXPECT_EQ(p.order, 2);
     const double expected[6] = {150.5, 10.25, -3.5, 0.125, -0.5, 0.0625};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(p.coefficients[i], expected[i]) << "coefficient " << i;
@@ -89,7 +90,7 @@ TEST(ParsePolynomial, EmptyOrMissingFieldsReadAsZero) {
     for (const Case& c : cases) {
         std::string header = c.header;
         ChartPolynomial p = Sentinel();
-        ASSERT_TRUE(ParsePolynomial(TextOf(header), "PWY/", &p)) << c.header;
+        ASSERT_TRUE(ParsePolynomial(TextOf(header), "PWY/", &p, testsupport::Shown())) << c.header;
         EXPECT_EQ(p.order, 1) << c.header;
         for (int i = 0; i < 3; ++i) EXPECT_EQ(p.coefficients[i], c.expected[i]) << c.header << " #" << i;
     }
@@ -108,7 +109,7 @@ TEST(ParsePolynomial, OrderOutsideOneToFiveReadsNoCoefficients) {
     for (const Case& c : cases) {
         std::string header = c.header;
         ChartPolynomial p = Sentinel();
-        ASSERT_TRUE(ParsePolynomial(TextOf(header), "PWX/", &p)) << c.header;
+        ASSERT_TRUE(ParsePolynomial(TextOf(header), "PWX/", &p, testsupport::Shown())) << c.header;
         EXPECT_EQ(p.order, c.order) << c.header;
         for (int i = 0; i < bsb::kMaxCoefficients; ++i)
             EXPECT_EQ(p.coefficients[i], -12345.5) << c.header << " #" << i;
@@ -123,7 +124,7 @@ TEST(ParsePolynomial, MissingKeyReportsAndLeavesThePolynomial) {
     std::string header = "VER/3.0\r\nWPX/1,1.0,2.0,3.0\r\nCPH/0.0\r\n";
     testsupport::MessageLog log;
     ChartPolynomial p = Sentinel();
-    EXPECT_FALSE(ParsePolynomial(TextOf(header), "PWX/", &p));
+    EXPECT_FALSE(ParsePolynomial(TextOf(header), "PWX/", &p, testsupport::Shown()));
     EXPECT_EQ(log.messages, std::vector<std::string>{"Error reading geographic parameters."});
     EXPECT_EQ(p.order, 77);
     for (double c : p.coefficients) EXPECT_EQ(c, -12345.5);

@@ -19,6 +19,7 @@
 #include "chart_writer.h"
 #include "header/polynomial.h"
 #include "platform/platform.h"
+#include "internal_support.h"
 #include "test_support.h"
 
 // Every read the chart file layer makes goes through here (the test is linked
@@ -125,8 +126,8 @@ struct Geometry {
 Geometry Locate(const Chart& chart, const World& r) {
     bsb::HeaderText text = {chart.header.c_str(), static_cast<uint32_t>(chart.header.size())};
     bsb::ChartPolynomial wpx{}, wpy{};
-    EXPECT_TRUE(bsb::ParsePolynomial(text, "WPX/", &wpx));
-    EXPECT_TRUE(bsb::ParsePolynomial(text, "WPY/", &wpy));
+    EXPECT_TRUE(bsb::ParsePolynomial(text, "WPX/", &wpx, testsupport::Shown()));
+    EXPECT_TRUE(bsb::ParsePolynomial(text, "WPY/", &wpy, testsupport::Shown()));
     const double x[4] = {r.left, r.right, r.right, r.left};
     const double y[4] = {r.top, r.top, r.bottom, r.bottom};
     Geometry g;

@@ -8,6 +8,7 @@
 
 #include "chart_writer.h"
 #include "raster/row_decoder.h"
+#include "internal_support.h"
 #include "test_support.h"
 
 namespace {
@@ -34,7 +35,7 @@ Decoded Decode(const Bytes& row, uint32_t width, int compressionType, uint8_t fi
     result.output.resize(width + guard, kGuard);
     result.widthOut = width;
     result.ok = bsb::DecodeRasterRow(row.data(), static_cast<uint32_t>(row.size()),
-                                     result.output.data(), &result.widthOut, compressionType);
+                                     result.output.data(), &result.widthOut, compressionType, testsupport::Shown());
     return result;
 }
 
@@ -171,17 +172,17 @@ TEST(RowDecoder, ShortRowLeavesThePreviousRowsBytes) {
     std::vector<uint8_t> buffer(13, 0);
     uint32_t width = 13;
     const Bytes first = {0x05, 0x0A, 0x17, 0x29, 0x00};
-    ASSERT_TRUE(bsb::DecodeRasterRow(first.data(), 5, buffer.data(), &width, 4));
+    ASSERT_TRUE(bsb::DecodeRasterRow(first.data(), 5, buffer.data(), &width, 4, testsupport::Shown()));
     // 4F: colour 9, 8 pixels — five short of the width.
     const Bytes second = {0x06, 0x4F, 0x00};
     width = 13;
-    ASSERT_TRUE(bsb::DecodeRasterRow(second.data(), 3, buffer.data(), &width, 4));
+    ASSERT_TRUE(bsb::DecodeRasterRow(second.data(), 3, buffer.data(), &width, 4, testsupport::Shown()));
     EXPECT_EQ(width, 4u);
     EXPECT_EQ(Head(buffer, 7), (Bytes{0x99, 0x99, 0x99, 0x99, 0x22, 0x25, 0x55}));
     // A row without runs writes nothing at all.
     width = 13;
     const Bytes empty = {0x07, 0x00};
-    ASSERT_TRUE(bsb::DecodeRasterRow(empty.data(), 2, buffer.data(), &width, 4));
+    ASSERT_TRUE(bsb::DecodeRasterRow(empty.data(), 2, buffer.data(), &width, 4, testsupport::Shown()));
     EXPECT_EQ(Head(buffer, 7), (Bytes{0x99, 0x99, 0x99, 0x99, 0x22, 0x25, 0x55}));
 }
 
@@ -290,7 +291,7 @@ TEST(RowDecoder, CompressionTypeOutsideOneToSevenIsRefused) {
 
 TEST(RowDecoder, PixelSizeFollowsTheCompressionType) {
     const int expected[] = {0, 1, 4, 4, 4, 8, 8, 8};
-    for (int type = 1; type <= 7; ++type) EXPECT_EQ(bsb::DecodedBitsPerPixel(type), expected[type]);
+    for (int type = 1; type <= 7; ++type) EXPECT_EQ(bsb::BitsPerPixel(type), expected[type]);
 }
 
 // Random rows, written by the chart writer in several encodings, decode to
@@ -301,7 +302,7 @@ TEST(RowDecoder, RoundTripOfWrittenRows) {
     };
     std::mt19937 random(20240611);
     for (int type = 1; type <= 7; ++type) {
-        int bpp = bsb::DecodedBitsPerPixel(type);
+        int bpp = bsb::BitsPerPixel(type);
         for (const auto& encoding : encodings) {
             for (int sample = 0; sample < 6; ++sample) {
                 int width = 1 + static_cast<int>(random() % 700);

@@ -41,7 +41,7 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
 
 echo "check-sanitize: address and undefined behaviour (build-asan)"
-cmake -S "$ROOT" -B "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$ROOT" -B "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBSBCHART_WERROR=ON \
   -DCMAKE_CXX_COMPILER="$CXX" \
   -DCMAKE_CXX_FLAGS="$ASAN_FLAGS" \
   -DCMAKE_EXE_LINKER_FLAGS="$ASAN_FLAGS" \
@@ -50,7 +50,7 @@ cmake --build "$ROOT/build-asan" -j "$JOBS"
 (cd "$ROOT/build-asan" && ctest --output-on-failure -j "$JOBS")
 
 echo "check-sanitize: threads (build-tsan, concurrency test)"
-cmake -S "$ROOT" -B "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$ROOT" -B "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBSBCHART_WERROR=ON \
   -DCMAKE_CXX_COMPILER="$CXX" \
   -DCMAKE_CXX_FLAGS="$TSAN_FLAGS" \
   -DCMAKE_EXE_LINKER_FLAGS="$TSAN_FLAGS" \

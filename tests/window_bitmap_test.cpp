@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "api/window_bitmap.h"
+#include "raster/row_decoder.h"
 #include "bsbchart_host.h"
 #include "header/records.h"
+#include "internal_support.h"
 #include "test_support.h"
 
 namespace {
@@ -47,14 +49,14 @@ TEST(WindowBitmap, LayoutFollowsWidthHeightAndPixelSize) {
             MessageLog log;
             HostHeap tight(l.blockSize - 1);
             bsb::WindowBitmap bitmap = {};
-            EXPECT_FALSE(bsb::CreateWindowBitmap(tight.get(), l.width, l.height, l.bpp, &bitmap));
+            EXPECT_FALSE(bsb::CreateWindowBitmap(bsb::HeapAllocator(tight.get()), l.width, l.height, l.bpp, &bitmap, testsupport::Shown()));
             EXPECT_EQ(log.messages, std::vector<std::string>{kBitmapError});
             EXPECT_EQ(tight.blocks(), 0u);
         }
         MessageLog log;
         HostHeap heap(l.blockSize);
         bsb::WindowBitmap bitmap = {};
-        ASSERT_TRUE(bsb::CreateWindowBitmap(heap.get(), l.width, l.height, l.bpp, &bitmap));
+        ASSERT_TRUE(bsb::CreateWindowBitmap(bsb::HeapAllocator(heap.get()), l.width, l.height, l.bpp, &bitmap, testsupport::Shown()));
         EXPECT_TRUE(log.messages.empty());
         EXPECT_EQ(heap.blocks(), 1u);
         const char* block = reinterpret_cast<const char*>(bitmap.block);
@@ -79,7 +81,7 @@ TEST(WindowBitmap, LayoutFollowsWidthHeightAndPixelSize) {
 TEST(WindowBitmap, HeaderBytesAreLittleEndian) {
     HostHeap heap;
     bsb::WindowBitmap bitmap = {};
-    ASSERT_TRUE(bsb::CreateWindowBitmap(heap.get(), 0x1234, 0x305, 8, &bitmap));
+    ASSERT_TRUE(bsb::CreateWindowBitmap(bsb::HeapAllocator(heap.get()), 0x1234, 0x305, 8, &bitmap, testsupport::Shown()));
     // stride 0x1234, image size 0x1234 × 0x305 = 0x36F704, height -0x305.
     const Bytes expected = {0x28, 0x00, 0x00, 0x00, 0x34, 0x12, 0x00, 0x00, 0xFB, 0xFC,
                             0xFF, 0xFF, 0x01, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x00,
@@ -103,7 +105,7 @@ TEST(WindowBitmap, BitmapsOver2GiBAreRefused) {
         MessageLog log;
         HostHeap heap;
         bsb::WindowBitmap bitmap = {};
-        EXPECT_FALSE(bsb::CreateWindowBitmap(heap.get(), s.width, s.height, s.bpp, &bitmap));
+        EXPECT_FALSE(bsb::CreateWindowBitmap(bsb::HeapAllocator(heap.get()), s.width, s.height, s.bpp, &bitmap, testsupport::Shown()));
         EXPECT_EQ(log.messages, std::vector<std::string>{kBitmapError});
         EXPECT_EQ(heap.blocks(), 0u);
     }
@@ -113,7 +115,7 @@ TEST(WindowBitmap, PixelSizeFollowsTheCompressionType) {
     const std::pair<int, int> cases[] = {{1, 1}, {0, 4},  {2, 4},    {3, 4},  {4, 4},
                                          {5, 8}, {6, 8},  {7, 8},    {-1, 8}, {8, 8},
                                          {127, 8}, {-128, 8}};
-    for (const auto& [type, bpp] : cases) EXPECT_EQ(bsb::WindowBitsPerPixel(type), bpp) << type;
+    for (const auto& [type, bpp] : cases) EXPECT_EQ(bsb::BitsPerPixel(type), bpp) << type;
 }
 
 struct Palette {
@@ -135,7 +137,7 @@ Palette Parse(const std::string& header, uint32_t entries) {
     palette.memory.resize(4 * entries + kGuardBytes, kGuard);
     MessageLog log;
     bsb::HeaderText text = {header.data(), static_cast<uint32_t>(header.size())};
-    palette.ok = bsb::ParsePalette(text, palette.memory.data(), entries);
+    palette.ok = bsb::ParsePalette(text, palette.memory.data(), entries, testsupport::Shown());
     palette.messages = log.messages;
     return palette;
 }

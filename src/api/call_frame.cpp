@@ -1,40 +1,63 @@
-#include "call_frame.h"
+#include "api/call_frame.h"
 
 #include <string.h>
-
-#include "../platform/platform.h"
 
 namespace bsb {
 
 static bool OpenAndReadLength(CallFrame* frame, const unsigned short* path, uint32_t* length) {
-    if (!OpenChart(&frame->file, path)) return false;
+    if (!OpenChart(&frame->file, path, &frame->reporter)) return false;
     frame->fileOpen = true;
-    return ReadHeaderLength(&frame->file, length);
+    return ReadHeaderLength(&frame->file, length, &frame->reporter);
+}
+
+static void BeginCall(CallFrame* frame) {
+    memset(frame, 0, sizeof(*frame));
+    frame->reporter = ShowingReporter();
 }
 
 bool BeginExtentCall(CallFrame* frame, const unsigned short* path) {
-    memset(frame, 0, sizeof(*frame));
+    BeginCall(frame);
     uint32_t length = 0;
     if (!OpenAndReadLength(frame, path, &length)) return false;
-    frame->heap = CreatePrivateHeap(length);
-    if (!frame->heap) {
-        ReportMessage("Cannot allocate memory to save header section.");
-        return false;
-    }
-    frame->privateHeap = true;
-    return LoadHeaderBlock(&frame->file, frame->heap, length, &frame->header);
+    frame->privateHeap = CreatePrivateHeap(length);
+    if (!frame->privateHeap) return Fail(&frame->reporter, kCannotAllocateHeader);
+    return LoadHeaderBlock(&frame->file, HeapAllocator(frame->privateHeap), length, &frame->header,
+                           &frame->reporter);
 }
 
 bool BeginWindowCall(CallFrame* frame, const unsigned short* path, void* heap) {
-    memset(frame, 0, sizeof(*frame));
-    if (!heap) {
-        ReportMessage("Create a heap first please.");
+    BeginCall(frame);
+    if (!heap) return Fail(&frame->reporter, kCreateHeapFirst);
+    Allocator memory = HeapAllocator(heap);
+    uint32_t length = 0;
+    if (!OpenAndReadLength(frame, path, &length) ||
+        !LoadHeaderBlock(&frame->file, memory, length, &frame->header, &frame->reporter)) {
+        frame->window.memory = memory;  // for the header block's release
         return false;
     }
-    frame->heap = heap;
-    uint32_t length = 0;
-    if (!OpenAndReadLength(frame, path, &length)) return false;
-    return LoadHeaderBlock(&frame->file, heap, length, &frame->header);
+    RowSource rows = {&frame->file, 0, {0, 0}};
+    BeginWindowFrame(&frame->window, memory, &frame->reporter, HeaderTextOf(*frame),
+                     CompressionType(frame->header), rows);
+    return true;
+}
+
+void BeginWindowFrame(WindowFrame* window, const Allocator& memory, Reporter* reporter,
+                      HeaderText text, int compressionType, RowSource rows) {
+    memset(window, 0, sizeof(*window));
+    window->memory = memory;
+    window->reporter = reporter;
+    window->text = text;
+    window->compressionType = compressionType;
+    window->rows = rows;
+}
+
+char* EndWindowFrame(WindowFrame* window, bool keepBitmap) {
+    char* result = keepBitmap ? (char*)window->bitmap.block : 0;
+    Release(window->memory, window->region);
+    if (!keepBitmap) Release(window->memory, window->bitmap.block);
+    Release(window->memory, window->encodedRow);
+    Release(window->memory, window->decodedRow);
+    return result;
 }
 
 HeaderText HeaderTextOf(const CallFrame& frame) {
@@ -42,28 +65,13 @@ HeaderText HeaderTextOf(const CallFrame& frame) {
     return text;
 }
 
-bool AllocateRowBuffers(CallFrame* frame, uint32_t width) {
-    frame->encodedRow = (unsigned char*)AllocateBlock(frame->heap, width);
-    if (frame->encodedRow) frame->decodedRow = (unsigned char*)AllocateBlock(frame->heap, width);
-    if (frame->decodedRow) return true;
-    ReportMessage("Cannot allocate memory for one line image");
-    return false;
-}
-
-static void Release(CallFrame* frame, void* block) {
-    if (block) FreeBlock(frame->heap, block);
-}
-
 char* EndCall(CallFrame* frame, bool keepBitmap) {
-    char* result = keepBitmap ? (char*)frame->bitmap.block : 0;
+    char* result = 0;
     if (frame->privateHeap) {
-        DestroyPrivateHeap(frame->heap);
-    } else {
-        Release(frame, frame->header.bytes);
-        Release(frame, frame->region);
-        if (!keepBitmap) Release(frame, frame->bitmap.block);
-        Release(frame, frame->encodedRow);
-        Release(frame, frame->decodedRow);
+        DestroyPrivateHeap(frame->privateHeap);
+    } else if (frame->window.memory.allocate) {
+        Release(frame->window.memory, frame->header.bytes);
+        result = EndWindowFrame(&frame->window, keepBitmap);
     }
     if (frame->fileOpen) CloseChartFile(&frame->file);
     return result;

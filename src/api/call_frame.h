@@ -1,27 +1,46 @@
-// What every exported call holds while it runs, and the order in which it is
-// released: header block, region, bitmap (on failure only), compressed-row
-// buffer, decoded-row buffer; the file is closed last.
+// What a call holds while it runs. A window frame is what every window needs,
+// whether the chart was opened for the call or is held open by a handle; the
+// four exported calls add the file, the header block and their reporter.
+// Release order: header block, region, bitmap (on failure only),
+// compressed-row buffer, decoded-row buffer; the file is closed last.
 #ifndef BSBCHART_CALL_FRAME_H
 #define BSBCHART_CALL_FRAME_H
 
 #include <stdint.h>
 
-#include "../chartfile/chart_file.h"
-#include "../header/header_text.h"
-#include "window_bitmap.h"
+#include "api/window_bitmap.h"
+#include "chartfile/chart_file.h"
+#include "header/header_text.h"
 
 namespace bsb {
 
-struct CallFrame {
-    ChartFile file;
-    bool fileOpen;
-    void* heap;         // the host's heap, or the extent query's private heap
-    bool privateHeap;
-    HeaderBlock header;
+// Where a window's rows come from: the file opened for the call, its index
+// entries read afresh for every row, or a handle's kept index table.
+struct RowSource {
+    ChartFile* file;
+    const PortFile* port;
+    RowIndex index;
+};
+
+struct WindowFrame {
+    Allocator memory;
+    Reporter* reporter;
+    HeaderText text;
+    int compressionType;
+    RowSource rows;
     unsigned char* region;
     WindowBitmap bitmap;
     unsigned char* encodedRow;
     unsigned char* decodedRow;
+};
+
+struct CallFrame {
+    ChartFile file;
+    bool fileOpen;
+    void* privateHeap;  // the extent queries' heap, holding the header block
+    HeaderBlock header;
+    Reporter reporter;
+    WindowFrame window;
 };
 
 // Opens the chart and loads its header block: an extent query into a
@@ -29,10 +48,15 @@ struct CallFrame {
 bool BeginExtentCall(CallFrame* frame, const unsigned short* path);
 bool BeginWindowCall(CallFrame* frame, const unsigned short* path, void* heap);
 
-HeaderText HeaderTextOf(const CallFrame& frame);
+// A window frame on a header already in memory, its blocks from `memory`.
+void BeginWindowFrame(WindowFrame* window, const Allocator& memory, Reporter* reporter,
+                      HeaderText text, int compressionType, RowSource rows);
 
-// Allocates the two row buffers of `width` bytes from the frame's heap.
-bool AllocateRowBuffers(CallFrame* frame, uint32_t width);
+// Releases the window's blocks; the bitmap only when `keepBitmap` is false.
+// Returns the bitmap's block when it is kept.
+char* EndWindowFrame(WindowFrame* window, bool keepBitmap);
+
+HeaderText HeaderTextOf(const CallFrame& frame);
 
 // Releases everything; the bitmap only when `keepBitmap` is false. Returns
 // the bitmap's block when it is kept.

@@ -1,7 +1,7 @@
 // GetBsbBorder, pixel form: the chart's pixel rectangle and skew flag.
-#include "../../include/bsbchart.h"
-#include "../header/records.h"
-#include "call_frame.h"
+#include "api/call_frame.h"
+#include "bsbchart.h"
+#include "header/records.h"
 
 namespace bsb {
 
@@ -10,7 +10,9 @@ static bool QueryPixelExtent(CallFrame* frame, RECT* extent, int& skewed) {
     int32_t width = 0;
     int32_t height = 0;
     double angle = 0.0;
-    if (!ParseRasterSize(text, &width, &height) || !ParseSkewAngle(text, &angle)) return false;
+    if (!ParseRasterSize(text, &width, &height, &frame->reporter) ||
+        !ParseSkewAngle(text, &angle, &frame->reporter))
+        return false;
     skewed = IsSkewed(angle) ? 1 : 0;
     extent->left = 0;
     extent->top = 0;

@@ -4,17 +4,10 @@
 #include <math.h>
 #include <string.h>
 
-#include "../platform/platform.h"
-#include "call_frame.h"
-#include "rotated_region.h"
-#include "window_rows.h"
-#include "world_corners.h"
+#include "api/rotated_window.h"
 
 namespace bsb {
 
-// 3.141592654 / 180: pi rounded to ten digits, which decides some samples that
-// land on whole pixels, so it stays as charts have always been read.
-const double kRadiansPerDegree = 0.017453292522222223;
 const uint64_t kLargestRegion = 0x7FFFFFFF;
 // Output columns whose rotated offsets are computed at once.
 const int kColumnBlock = 256;
@@ -63,15 +56,14 @@ static void BoundRegion(const PixelCorners& c, int bpp, Region* region) {
     region->bpp = bpp;
 }
 
-static bool AllocateRegion(CallFrame* frame, Region* region) {
+static bool AllocateRegion(WindowFrame* frame, Region* region) {
     uint64_t rows = (uint64_t)(region->y1 - region->y0 + 1);
     bool fits = region->stride <= kLargestRegion && rows <= kLargestRegion &&
                 region->stride * rows <= kLargestRegion;
-    region->bytes = fits ? (unsigned char*)AllocateBlock(frame->heap, region->stride * rows) : 0;
+    region->bytes = fits ? (unsigned char*)Allocate(frame->memory, region->stride * rows) : 0;
     frame->region = region->bytes;
     if (region->bytes) return true;
-    ReportMessage("Cannot allocate memory to save your required bmp.");
-    return false;
+    return Fail(frame->reporter, kCannotAllocateBitmap);
 }
 
 // Copies chart columns max(x0, 0) … min(x1, W - 1) of the decoded row. At 4
@@ -92,7 +84,7 @@ static void CopyRegionRow(const Region& region, const unsigned char* decoded, in
         to[bytes] = (unsigned char)(from[bytes] & (0xFF00u >> extraBits));
 }
 
-static bool FillRegion(CallFrame* frame, const RasterShape& shape, const Region& region) {
+static bool FillRegion(WindowFrame* frame, const RasterShape& shape, const Region& region) {
     unsigned char* out = region.bytes;
     for (int64_t y = region.y0; y <= region.y1; ++y, out += region.stride) {
         if (y < 0) continue;
@@ -246,7 +238,7 @@ void ResampleRegion(const Region& region, const Rotation& rotation, WindowBitmap
     }
 }
 
-bool ExtractRotatedWindow(CallFrame* frame, const RasterShape& shape, const PixelCorners& corners,
+bool ExtractRotatedWindow(WindowFrame* frame, const RasterShape& shape, const PixelCorners& corners,
                           double skewAngle) {
     Region region;
     BoundRegion(corners, frame->bitmap.bpp, &region);

@@ -1,15 +1,12 @@
-#include "window_bitmap.h"
-
-#include "../platform/platform.h"
+#include "api/window_bitmap.h"
 
 namespace bsb {
 
 const uint64_t kLargestBitmap = 0x7FFFFFFF;
 const uint32_t kInfoHeaderSize = 40;
 
-int WindowBitsPerPixel(int compressionType) {
-    if (compressionType == 1) return 1;
-    return (uint32_t)compressionType <= 4 ? 4 : 8;
+uint32_t ColourTableEntries(int bpp) {
+    return bpp == 24 ? 0 : 1u << bpp;
 }
 
 static void PutLe16(unsigned char* at, uint32_t value) {
@@ -22,15 +19,13 @@ static void PutLe32(unsigned char* at, uint32_t value) {
     PutLe16(at + 2, value >> 16);
 }
 
-bool CreateWindowBitmap(void* heap, uint32_t width, uint32_t height, int bpp, WindowBitmap* bitmap) {
+bool CreateWindowBitmap(const Allocator& memory, uint32_t width, uint32_t height, int bpp,
+                        WindowBitmap* bitmap, Reporter* reporter) {
     uint64_t words = ((uint64_t)bpp * width + 31) / 32;
-    uint64_t entries = (uint64_t)1 << bpp;
+    uint64_t entries = ColourTableEntries(bpp);
     uint64_t size = 4 * (10 + entries + (uint64_t)height * words);
-    unsigned char* block = size <= kLargestBitmap ? (unsigned char*)AllocateBlock(heap, size) : 0;
-    if (!block) {
-        ReportMessage("Cannot allocate memory to save your required bmp.");
-        return false;
-    }
+    unsigned char* block = size <= kLargestBitmap ? (unsigned char*)Allocate(memory, size) : 0;
+    if (!block) return Fail(reporter, kCannotAllocateBitmap);
     uint32_t stride = (uint32_t)(words * 4);
     PutLe32(block + 0, kInfoHeaderSize);
     PutLe32(block + 4, width);

@@ -5,25 +5,28 @@
 
 #include <stdint.h>
 
+#include "chartfile/allocator.h"
+#include "report/reporter.h"
+
 namespace bsb {
 
 struct WindowBitmap {
     unsigned char* block;
-    unsigned char* colourTable;  // 2^bpp entries of blue, green, red, reserved
+    unsigned char* colourTable;  // 2^bpp entries of blue, green, red, reserved; none at 24
     unsigned char* pixels;
     uint32_t stride;             // bytes per row, a multiple of 4
     uint32_t width;
     uint32_t height;
-    int bpp;
+    int bpp;                     // 1, 4, 8, or 24 for colour
 };
 
-// Bits per pixel of a chart's windows: 1 for compression type 1, 4 for types
-// up to 4 taken as unsigned (0 included), 8 for the rest.
-int WindowBitsPerPixel(int compressionType);
+// Entries of the colour table at `bpp` bits per pixel: 2^bpp, none at 24.
+uint32_t ColourTableEntries(int bpp);
 
-// Allocates the zero-filled bitmap of w × h pixels from `heap` and writes its
-// header. A block over 2^31 - 1 bytes is refused like a failed allocation.
-bool CreateWindowBitmap(void* heap, uint32_t width, uint32_t height, int bpp, WindowBitmap* bitmap);
+// Allocates the zero-filled bitmap of w × h pixels and writes its header. A
+// block over 2^31 - 1 bytes is refused like a failed allocation.
+bool CreateWindowBitmap(const Allocator& memory, uint32_t width, uint32_t height, int bpp,
+                        WindowBitmap* bitmap, Reporter* reporter);
 
 }  // namespace bsb
 

@@ -1,20 +1,62 @@
-#include "window_rows.h"
+#include "api/window_rows.h"
 
 #include <string.h>
 
-#include "../raster/row_decoder.h"
+#include "header/records.h"
+#include "raster/row_decoder.h"
 
 namespace bsb {
 
-bool ReadDecodedRow(CallFrame* frame, const RasterShape& shape, int32_t row) {
-    uint32_t capacity = (uint32_t)shape.width;
-    uint32_t width = (uint32_t)shape.width;
-    return ReadRasterRow(&frame->file, frame->encodedRow, &capacity, (uint32_t)row + 1) &&
-           DecodeRasterRow(frame->encodedRow, capacity, frame->decodedRow, &width,
-                           shape.compressionType);
+PaletteChoice ExportedPalette() {
+    PaletteChoice palette = {"RGB/", true};
+    return palette;
 }
 
-bool CopyWindowRows(CallFrame* frame, const RasterShape& shape, int32_t left, int32_t top) {
+bool FillColourTable(HeaderText text, PaletteChoice palette, unsigned char* table,
+                     uint32_t entries, Reporter* reporter) {
+    if (palette.doubled && strcmp(palette.key, "RGB/") == 0)
+        return ParsePalette(text, table, entries, reporter);
+    if (ApplyPaletteRecords(text, palette.key, palette.doubled, table, entries)) return true;
+    if (strcmp(palette.key, "RGB/") == 0) return Fail(reporter, kErrorReadingRgb, "RGB/");
+    return FailQuietly(reporter, kStatusPalette, palette.key);
+}
+
+static bool AllocateRowBuffers(WindowFrame* frame, uint32_t width) {
+    frame->encodedRow = (unsigned char*)Allocate(frame->memory, width);
+    if (frame->encodedRow) frame->decodedRow = (unsigned char*)Allocate(frame->memory, width);
+    if (frame->decodedRow) return true;
+    return Fail(frame->reporter, kCannotAllocateRow);
+}
+
+bool PrepareWindow(WindowFrame* frame, const RasterShape& shape, uint32_t width, uint32_t height,
+                   int bpp, PaletteChoice palette) {
+    return CreateWindowBitmap(frame->memory, width, height, bpp, &frame->bitmap, frame->reporter) &&
+           FillColourTable(frame->text, palette, frame->bitmap.colourTable, ColourTableEntries(bpp),
+                           frame->reporter) &&
+           AllocateRowBuffers(frame, (uint32_t)shape.width);
+}
+
+static bool ReadRow(WindowFrame* frame, uint32_t* capacity, uint32_t rowNumber) {
+    const RowSource& rows = frame->rows;
+    if (rows.file)
+        return ReadRasterRow(rows.file, frame->encodedRow, capacity, rowNumber, frame->reporter);
+    return ReadIndexedRow(*rows.port, rows.index, frame->encodedRow, capacity, rowNumber,
+                          frame->reporter);
+}
+
+bool ReadDecodedRow(WindowFrame* frame, const RasterShape& shape, int32_t row) {
+    uint32_t capacity = (uint32_t)shape.width;
+    uint32_t width = (uint32_t)shape.width;
+    if (!ReadRow(frame, &capacity, (uint32_t)row + 1)) return false;
+    if (DecodeRasterRow(frame->encodedRow, capacity, frame->decodedRow, &width,
+                        shape.compressionType, frame->reporter))
+        return true;
+    if (frame->reporter->status == kStatusRowDecode && frame->reporter->row < 0)
+        frame->reporter->row = row;
+    return false;
+}
+
+bool CopyWindowRows(WindowFrame* frame, const RasterShape& shape, int32_t left, int32_t top) {
     const WindowBitmap& bitmap = frame->bitmap;
     uint64_t from = (uint64_t)bitmap.bpp * (uint64_t)left / 8;
     uint64_t count = (uint64_t)bitmap.bpp * bitmap.width / 8;

@@ -1,10 +1,11 @@
-// Reading chart rows top to bottom into a window bitmap or a scratch region.
+// Preparing a window and reading chart rows top to bottom into it or into a
+// scratch region.
 #ifndef BSBCHART_WINDOW_ROWS_H
 #define BSBCHART_WINDOW_ROWS_H
 
 #include <stdint.h>
 
-#include "call_frame.h"
+#include "api/call_frame.h"
 
 namespace bsb {
 
@@ -14,13 +15,34 @@ struct RasterShape {
     int compressionType;
 };
 
+// The colour table a window takes: the records under `key`, their values
+// doubled (as the four exported calls give them) or as stored.
+struct PaletteChoice {
+    const char* key;
+    bool doubled;
+};
+
+// The exported calls' colours: RGB/, doubled.
+PaletteChoice ExportedPalette();
+
+// Fills a zero-filled table of `entries` from the chosen records. Without
+// RGB/ records this fails as a missing record; without another palette's,
+// as a palette the chart lacks.
+bool FillColourTable(HeaderText text, PaletteChoice palette, unsigned char* table,
+                     uint32_t entries, Reporter* reporter);
+
+// Creates the w × h bitmap, fills its colour table and allocates the two
+// row buffers of the raster's width.
+bool PrepareWindow(WindowFrame* frame, const RasterShape& shape, uint32_t width, uint32_t height,
+                   int bpp, PaletteChoice palette);
+
 // Reads and decodes 0-based chart row `row` into the frame's decoded-row
 // buffer, which keeps the previous row's pixels where this one decodes short.
-bool ReadDecodedRow(CallFrame* frame, const RasterShape& shape, int32_t row);
+bool ReadDecodedRow(WindowFrame* frame, const RasterShape& shape, int32_t row);
 
 // Fills the bitmap's rows from chart rows top … top + height - 1, each taken
 // byte-aligned from the byte that holds column `left`.
-bool CopyWindowRows(CallFrame* frame, const RasterShape& shape, int32_t left, int32_t top);
+bool CopyWindowRows(WindowFrame* frame, const RasterShape& shape, int32_t left, int32_t top);
 
 }  // namespace bsb
 

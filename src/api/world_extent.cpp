@@ -1,8 +1,10 @@
 // GetBsbBorder, world form: the world rectangle a chart covers and its centre.
-#include "../../include/bsbchart.h"
-#include "../header/polynomial.h"
-#include "../header/records.h"
-#include "call_frame.h"
+#include "api/world_extent.h"
+
+#include "api/call_frame.h"
+#include "bsbchart.h"
+#include "header/polynomial.h"
+#include "header/records.h"
 
 namespace bsb {
 
@@ -30,17 +32,16 @@ static WorldExtent BoundCorners(const ChartPolynomial& pwx, const ChartPolynomia
     return bound;
 }
 
-static bool QueryWorldExtent(CallFrame* frame, double* centerX, double* centerY, double* left,
-                             double* top, double* right, double* bottom, int& skewed) {
-    HeaderText text = HeaderTextOf(*frame);
+bool QueryWorldExtent(HeaderText text, Reporter* reporter, double* centerX, double* centerY,
+                      double* left, double* top, double* right, double* bottom, int* skewed) {
     int32_t width = 0;
     int32_t height = 0;
     double angle = 0.0;
     double cph = 0.0;
     ChartPolynomial pwx = {};
     ChartPolynomial pwy = {};
-    if (!ParseRasterSize(text, &width, &height) || !ParseSkewAngle(text, &angle) ||
-        !ParseCph(text, &cph) || !ParsePolynomial(text, "PWX/", &pwx))
+    if (!ParseRasterSize(text, &width, &height, reporter) || !ParseSkewAngle(text, &angle, reporter) ||
+        !ParseCph(text, &cph, reporter) || !ParsePolynomial(text, "PWX/", &pwx, reporter))
         return false;
     double maxX = (double)width - 1;
     double maxY = (double)height - 1;
@@ -50,13 +51,13 @@ static bool QueryWorldExtent(CallFrame* frame, double* centerX, double* centerY,
     *left = extent.left;
     *right = extent.right;
     *centerX = (extent.left + extent.right) * 0.5;
-    if (!ParsePolynomial(text, "PWY/", &pwy)) return false;
+    if (!ParsePolynomial(text, "PWY/", &pwy, reporter)) return false;
     extent.top = EvaluatePolynomial(pwy.order, pwy.coefficients, 0.0, 0.0);
     extent.bottom = EvaluatePolynomial(pwy.order, pwy.coefficients, maxX, maxY);
-    skewed = 0;
+    *skewed = 0;
     if (IsSkewed(angle)) {
         extent = BoundCorners(pwx, pwy, cph, maxX, maxY, extent);
-        skewed = 1;
+        *skewed = 1;
     }
     *left = extent.left;
     *top = extent.top;
@@ -73,7 +74,8 @@ int GetBsbBorder(const unsigned short* path, double* centerX, double* centerY, d
                  double* top, double* right, double* bottom, int& skewed) {
     bsb::CallFrame frame;
     bool done = bsb::BeginExtentCall(&frame, path) &&
-                bsb::QueryWorldExtent(&frame, centerX, centerY, left, top, right, bottom, skewed);
+                bsb::QueryWorldExtent(bsb::HeaderTextOf(frame), &frame.reporter, centerX, centerY,
+                                      left, top, right, bottom, &skewed);
     bsb::EndCall(&frame, false);
     return done ? 1 : 0;
 }

@@ -1,4 +1,4 @@
-#include "header_text.h"
+#include "header/header_text.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "numbers.h"
+#include "header/numbers.h"
 
 #include <string.h>
 

@@ -1,24 +1,22 @@
-#include "polynomial.h"
+#include "header/polynomial.h"
 
 #include <math.h>
 #include <string.h>
 
-#include "../platform/platform.h"
-#include "numbers.h"
+#include "header/numbers.h"
 
 namespace bsb {
 
-int CoefficientCount(int32_t order) {
+// Coefficients an order reads: 3, 6, 10, 11, 12 for orders 1 … 5, else 0.
+static int CoefficientCount(int32_t order) {
     static const int kCounts[6] = {0, 3, 6, 10, 11, 12};
     return order >= 1 && order <= 5 ? kCounts[order] : 0;
 }
 
-bool ParsePolynomial(HeaderText text, const char* key, ChartPolynomial* polynomial) {
+bool ParsePolynomial(HeaderText text, const char* key, ChartPolynomial* polynomial,
+                     Reporter* reporter) {
     uint32_t at = FindKey(text, key, 0);
-    if (at == kNotFound) {
-        ReportMessage("Error reading geographic parameters.");
-        return false;
-    }
+    if (at == kNotFound) return Fail(reporter, kErrorReadingGeographic, key);
     at += (uint32_t)strlen(key);
     char field[kFieldCapacity] = {0};
     if (at < text.length) field[0] = text.chars[at];

@@ -5,7 +5,8 @@
 
 #include <stdint.h>
 
-#include "header_text.h"
+#include "header/header_text.h"
+#include "report/reporter.h"
 
 namespace bsb {
 
@@ -16,12 +17,10 @@ struct ChartPolynomial {
     double coefficients[kMaxCoefficients];
 };
 
-// Coefficients an order reads: 3, 6, 10, 11, 12 for orders 1 … 5, else 0.
-int CoefficientCount(int32_t order);
-
 // Reads the record under `key` ("PWX/", "PWY/", "WPX/" or "WPY/"). A record
 // may continue on following lines; a missing key leaves `polynomial` as it is.
-bool ParsePolynomial(HeaderText text, const char* key, ChartPolynomial* polynomial);
+bool ParsePolynomial(HeaderText text, const char* key, ChartPolynomial* polynomial,
+                     Reporter* reporter);
 
 double EvaluatePolynomial(int32_t order, const double* c, double x, double y);
 

@@ -1,5 +1,5 @@
-// What the rest of the library sees of the operating system: chart files,
-// heap blocks and the message reporter.
+// The operating-system port: everything a platform provides to the library.
+// A new platform implements exactly these functions, nothing else.
 #ifndef BSBCHART_PLATFORM_H
 #define BSBCHART_PLATFORM_H
 
@@ -7,47 +7,47 @@
 
 namespace bsb {
 
-// Small reads are served from a few windows of the file, so that reading rows
-// top to bottom, with their index entries and the trailer looked up afresh for
-// each row, costs about one system call per window's worth of rows.
-const uint32_t kFileWindowSize = 4096;
-const int kFileWindowCount = 3;
+// ---- Files -----------------------------------------------------------------
 
-struct FileWindow {
-    int64_t start;    // file offset of bytes[0]
-    uint32_t length;  // valid bytes
-    uint32_t lastUse;
-    unsigned char bytes[kFileWindowSize];
+// How the system names files: false for bytes (POSIX, UTF-8 by custom),
+// true for UTF-16 (Windows). OpenPortFile's path is of that form.
+extern const bool kPortPathsAreUtf16;
+
+// Paths hold at most this many bytes or units, terminator included.
+const uint32_t kPathCapacity = 4096;
+
+enum PortShare { kPortExclusive, kPortShared };
+
+// Why an open failed.
+enum PortOpenFailure {
+    kPortOpenRefused,    // for another reason
+    kPortNoSuchFile,
+    kPortNoPermission,
+    kPortInUse,          // the sharing asked for conflicts with another opener
+    kPortNotRegular,     // a directory, device or pipe
+    kPortBadPath         // a name the system cannot take
 };
 
-struct ChartFile {
+struct PortFile {
     intptr_t handle;
-    int64_t size;      // bytes in the file, learnt at open
-    int64_t position;  // where the next read starts
-    uint32_t useClock;
-    FileWindow windows[kFileWindowCount];
+    int64_t size;  // bytes in the file, learnt at open
 };
 
-enum SeekOrigin { kFromStart, kFromEnd };
+// Opens an existing regular file for reading. kPortExclusive shares it with
+// no other opener; kPortShared with other shared openers only. Never blocks.
+// On failure `failure` and `systemError` (the system's code) say why.
+bool OpenPortFile(const void* path, PortShare share, PortFile* file, PortOpenFailure* failure,
+                  int32_t* systemError);
 
-// Opens an existing file for reading, shared with no other opener. Fails on a
-// path that is not valid UTF-16.
-bool OpenChartFile(ChartFile* file, const unsigned short* path);
-void CloseChartFile(ChartFile* file);
+// Reads up to `count` bytes at `offset`; `delivered` receives how many came.
+// Fails only on an error of the system. Reads of one file from several
+// threads at once do not disturb each other.
+bool ReadPortFile(intptr_t handle, int64_t offset, void* destination, uint32_t count,
+                  uint32_t* delivered);
 
-// Positions like the system call: a signed 32-bit distance from the start or
-// the end. Fails before the start of the file.
-bool SeekChartFile(ChartFile* file, int32_t distance, SeekOrigin origin);
+void ClosePortFile(intptr_t handle);
 
-// Reads up to `count` bytes at the current position; `delivered` receives how
-// many came. Fails only on an error of the system.
-bool ReadChartFile(ChartFile* file, void* destination, uint32_t count, uint32_t* delivered);
-
-// The operating system's side of a chart file, used by the windows above.
-bool OpenSystemFile(const unsigned short* path, intptr_t* handle, int64_t* size);
-bool ReadSystemFile(intptr_t handle, int64_t offset, void* destination, uint32_t count,
-                    uint32_t* delivered);
-void CloseSystemFile(intptr_t handle);
+// ---- Heaps -----------------------------------------------------------------
 
 // Zero-filled blocks of a host's heap, without serialization. A size that
 // does not fit the platform's address space fails like an exhausted heap.
@@ -58,11 +58,25 @@ void FreeBlock(void* heap, void* block);
 void* CreatePrivateHeap(uint32_t initialSize);
 void DestroyPrivateHeap(void* heap);
 
-// Shows one fixed ASCII message of the library to the user.
-void ReportMessage(const char* text);
+// A host heap: with a maximum size it refuses any allocation that would
+// bring its live bytes above it; 0 means no limit.
+void* CreateHostHeap(uint64_t maximumSize);
+void DestroyHostHeap(void* heap);
+uint64_t CountHeapBlocks(void* heap);
 
-// Shows "Cannot open file: <path>." with the path cut to fit 500 UTF-16 units.
-void ReportCannotOpen(const unsigned short* path);
+// Blocks of the process's own allocator, usable from any thread; not zeroed.
+void* AllocateSystemBlock(uint64_t size);
+void FreeSystemBlock(void* block);
+
+// ---- Messages --------------------------------------------------------------
+
+// Shows one UTF-16 text to the user and returns when the user is done.
+void ShowSystemMessage(const unsigned short* text);
+
+// Formats "Cannot open file: <path>." with the system's own formatter into
+// `out` (500 units), `path` already cut to fit. False when the platform has
+// no formatter of its own; the library then composes the text itself.
+bool FormatCannotOpen(const unsigned short* path, unsigned short* out);
 
 }  // namespace bsb
 

@@ -3,8 +3,7 @@
 // count its blocks, enforce its maximum size and free what is left.
 #include <stdlib.h>
 
-#include "../../include/bsbchart_host.h"
-#include "platform.h"
+#include "platform/platform.h"
 
 namespace bsb {
 
@@ -69,13 +68,13 @@ void FreeBlock(void* handle, void* block) {
     free((AlignedHeader*)block - 1);
 }
 
-static void* CreateHeap(uint64_t maximumSize) {
+void* CreateHostHeap(uint64_t maximumSize) {
     ChartHeap* heap = (ChartHeap*)calloc(1, sizeof(ChartHeap));
     if (heap) heap->maximumSize = maximumSize;
     return heap;
 }
 
-static void DestroyHeap(void* handle) {
+void DestroyHostHeap(void* handle) {
     ChartHeap* heap = (ChartHeap*)handle;
     if (!heap) return;
     while (heap->first) FreeBlock(heap, (AlignedHeader*)heap->first + 1);
@@ -83,27 +82,24 @@ static void DestroyHeap(void* handle) {
 }
 
 void* CreatePrivateHeap(uint32_t) {
-    return CreateHeap(0);
+    return CreateHostHeap(0);
 }
 
 void DestroyPrivateHeap(void* heap) {
-    DestroyHeap(heap);
+    DestroyHostHeap(heap);
+}
+
+uint64_t CountHeapBlocks(void* handle) {
+    return handle ? ((ChartHeap*)handle)->blockCount : 0;
+}
+
+void* AllocateSystemBlock(uint64_t size) {
+    if (size > (uint64_t)(size_t)-1) return 0;
+    return malloc(size ? (size_t)size : 1);
+}
+
+void FreeSystemBlock(void* block) {
+    free(block);
 }
 
 }  // namespace bsb
-
-void* CreateChartHeap(std::size_t maximumSize) {
-    return bsb::CreateHeap(maximumSize);
-}
-
-void FreeChartBlock(void* heap, void* block) {
-    bsb::FreeBlock(heap, block);
-}
-
-void DestroyChartHeap(void* heap) {
-    bsb::DestroyHeap(heap);
-}
-
-std::size_t CountChartBlocks(void* heap) {
-    return heap ? (std::size_t)((bsb::ChartHeap*)heap)->blockCount : 0;
-}

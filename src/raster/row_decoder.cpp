@@ -1,8 +1,6 @@
-#include "row_decoder.h"
+#include "raster/row_decoder.h"
 
 #include <string.h>
-
-#include "../platform/platform.h"
 
 namespace bsb {
 
@@ -11,10 +9,11 @@ const int64_t kWidthTolerance = 19;
 // Pixel totals are held below this; any larger total fails the tolerance.
 const uint64_t kTotalCeiling = (uint64_t)1 << 48;
 
-int DecodedBitsPerPixel(int compressionType) {
+int BitsPerPixel(int compressionType) {
     if (compressionType == 1) return 1;
-    return compressionType <= 4 ? 4 : 8;
+    return (uint32_t)compressionType <= 4 ? 4 : 8;
 }
+
 
 struct RunFormat {
     int colourShift;  // 7 - compression type
@@ -101,7 +100,7 @@ static inline void FillBytes(unsigned char* at, unsigned char pattern, uint64_t 
 // bytes that later runs do not reach end in the last run's colour.
 template <int kBpp>
 static inline void WriteRun(RowWriter* writer, uint32_t colour, uint64_t length) {
-    const int kShift = kBpp == 8 ? 0 : (kBpp == 4 ? 1 : 3);  // log2 of the pixels per byte
+    const int kShift = PixelsPerByteShift(kBpp);
     const uint32_t kSlotMask = (1u << kShift) - 1;
     uint64_t position = writer->total;
     writer->total = length < kTotalCeiling - position ? position + length : kTotalCeiling;
@@ -155,25 +154,17 @@ static uint32_t PrefixLength(const unsigned char* encoded, uint32_t length) {
     return at + 1;
 }
 
-static bool Fail() {
-    ReportMessage("Error decoding the image line!");
-    return false;
-}
-
 bool DecodeRasterRow(const unsigned char* encoded, uint32_t encodedLength, unsigned char* output,
-                     uint32_t* expectedWidth, int compressionType) {
-    if (compressionType < 1 || compressionType > 7) {
-        ReportMessage("Compression type should be between 1 and 7!");
-        return false;
-    }
+                     uint32_t* expectedWidth, int compressionType, Reporter* reporter) {
+    if (compressionType < 1 || compressionType > 7) return Fail(reporter, kCompressionTypeInvalid);
     uint32_t prefix = PrefixLength(encoded, encodedLength);
-    if ((uint64_t)encodedLength < (uint64_t)prefix + 1) return Fail();
+    if ((uint64_t)encodedLength < (uint64_t)prefix + 1) return Fail(reporter, kErrorDecodingRow);
     RunFormat format;
     format.colourShift = 7 - compressionType;
     format.colourMask = (0xFFu << format.colourShift) & 0x7Fu;
     format.lengthMask = 0x7Fu - format.colourMask;
-    int bpp = DecodedBitsPerPixel(compressionType);
-    int shift = bpp == 8 ? 0 : (bpp == 4 ? 1 : 3);
+    int bpp = BitsPerPixel(compressionType);
+    int shift = PixelsPerByteShift(bpp);
     RowWriter writer;
     writer.output = output;
     writer.capacity = (uint64_t)*expectedWidth << shift;
@@ -191,7 +182,7 @@ bool DecodeRasterRow(const unsigned char* encoded, uint32_t encodedLength, unsig
     int64_t difference = (int64_t)writer.total - (int64_t)*expectedWidth;
     if (!decoded || difference > kWidthTolerance || difference < -kWidthTolerance) {
         RestoreShadow(writer, shift);
-        return Fail();
+        return Fail(reporter, kErrorDecodingRow);
     }
     uint32_t slotMask = (1u << shift) - 1;
     *expectedWidth = (uint32_t)((writer.total + slotMask) >> shift);

@@ -4,11 +4,19 @@
 
 #include <stdint.h>
 
+#include "report/reporter.h"
+
 namespace bsb {
 
-// Pixel size of decoded rows: 1 bit for compression type 1, 4 bits for 2 … 4,
-// 8 bits for 5 … 7.
-int DecodedBitsPerPixel(int compressionType);
+// Pixel size of decoded rows and of a chart's windows: 1 bit for compression
+// type 1, 4 bits for types up to 4 taken as unsigned (0 included), 8 bits for
+// the rest.
+int BitsPerPixel(int compressionType);
+
+// log2 of the pixels a byte holds at `bpp` bits per pixel.
+constexpr int PixelsPerByteShift(int bpp) {
+    return bpp == 8 ? 0 : (bpp == 4 ? 1 : 3);
+}
 
 // Decodes `encoded` into `output`, which holds *expectedWidth bytes (the
 // raster width in pixels, at every pixel size), most significant bits first.
@@ -16,7 +24,7 @@ int DecodedBitsPerPixel(int compressionType);
 // are dropped. The row may come out up to 19 pixels longer or shorter than
 // the width. On success `*expectedWidth` receives the bytes decoded.
 bool DecodeRasterRow(const unsigned char* encoded, uint32_t encodedLength, unsigned char* output,
-                     uint32_t* expectedWidth, int compressionType);
+                     uint32_t* expectedWidth, int compressionType, Reporter* reporter);
 
 }  // namespace bsb
 

@@ -1,8 +1,8 @@
-#include "utf16.h"
+#include "text/utf.h"
 
 namespace bsb {
 
-static bool IsHighSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsHighSurrogate(uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 static bool IsLowSurrogate(uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 bool IsWellFormedUtf16(const unsigned short* text) {
@@ -44,6 +44,46 @@ bool ConvertUtf16ToUtf8(const unsigned short* text, char* output, uint32_t capac
         if (capacity - used <= length) return false;
         EncodeCodePoint(codePoint, output + used, length);
         used += length;
+    }
+    if (used >= capacity) return false;
+    output[used] = 0;
+    return true;
+}
+
+// The code point of the sequence at `text` and its length in bytes; 0 bytes
+// for a sequence that is not UTF-8.
+static uint32_t DecodeUtf8(const unsigned char* text, uint32_t* codePoint) {
+    static const uint32_t kSmallest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    uint32_t lead = text[0];
+    uint32_t length = lead < 0x80 ? 1 : lead < 0xC0 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF8 ? 4 : 0;
+    if (length == 0) return 0;
+    uint32_t value = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (uint32_t k = 1; k < length; ++k) {
+        if ((text[k] & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (text[k] & 0x3Fu);
+    }
+    if (value < kSmallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    *codePoint = value;
+    return length;
+}
+
+bool ConvertUtf8ToUtf16(const char* text, unsigned short* output, uint32_t capacity) {
+    const unsigned char* at = (const unsigned char*)text;
+    uint32_t used = 0;
+    while (*at) {
+        uint32_t codePoint = 0;
+        uint32_t length = DecodeUtf8(at, &codePoint);
+        if (length == 0) return false;
+        at += length;
+        uint32_t units = codePoint >= 0x10000 ? 2 : 1;
+        if (capacity - used <= units) return false;
+        if (units == 2) {
+            output[used++] = (unsigned short)(0xD800 + ((codePoint - 0x10000) >> 10));
+            output[used++] = (unsigned short)(0xDC00 + ((codePoint - 0x10000) & 0x3FF));
+        } else {
+            output[used++] = (unsigned short)codePoint;
+        }
     }
     if (used >= capacity) return false;
     output[used] = 0;
