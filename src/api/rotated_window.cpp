@@ -36,7 +36,7 @@ static int64_t FloorToMultiple(int64_t value, int64_t multiple) {
 // The corners' bounding box widened by a pixel on each side. Rows of the
 // region start on byte boundaries: at 4 bits per pixel x0 is even and x1 odd,
 // at 1 bit x0 is a multiple of 8 and x1 one less than one.
-static void BoundRegion(const PixelCorners& c, int bpp, Region* region) {
+void BoundRegion(const PixelCorners& c, int bpp, Region* region) {
     double minX = c.px[0], maxX = c.px[0], minY = c.py[0], maxY = c.py[0];
     for (int k = 1; k < 4; ++k) {
         if (c.px[k] < minX) minX = c.px[k];

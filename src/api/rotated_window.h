@@ -44,6 +44,10 @@ struct Rotation {
 // land on whole pixels, so it stays as charts have always been read.
 const double kRadiansPerDegree = 0.017453292522222223;
 
+// The corners' bounding box widened by a pixel on each side, its rows
+// starting on byte boundaries at `bpp` (region bytes not yet allocated).
+void BoundRegion(const PixelCorners& corners, int bpp, Region* region);
+
 // The size of a skewed chart's window: its north and west edges' lengths.
 void RotatedWindowSize(const PixelCorners& corners, int64_t* width, int64_t* height);
 

@@ -102,7 +102,12 @@ static uint32_t TextLength(const char* bytes, uint32_t size) {
 
 bool LoadHeaderBlock(ChartFile* file, const Allocator& allocator, uint32_t length,
                      HeaderBlock* block, Reporter* reporter) {
-    block->bytes = (char*)Allocate(allocator, length);
+    return LoadHeaderBytes(file, allocator, length, length, block, reporter);
+}
+
+bool LoadHeaderBytes(ChartFile* file, const Allocator& allocator, uint32_t length, uint64_t room,
+                     HeaderBlock* block, Reporter* reporter) {
+    block->bytes = (char*)Allocate(allocator, room);
     block->size = length;
     block->textLength = 0;
     if (!block->bytes) return Fail(reporter, kCannotAllocateHeader);

@@ -50,6 +50,11 @@ bool ReadHeaderLength(ChartFile* file, uint32_t* length, Reporter* reporter);
 bool LoadHeaderBlock(ChartFile* file, const Allocator& allocator, uint32_t length,
                      HeaderBlock* block, Reporter* reporter);
 
+// The same into a block of `room` bytes (at least `length`), the bytes past
+// the header zero: a room of length + 1 always ends the text with a NUL.
+bool LoadHeaderBytes(ChartFile* file, const Allocator& allocator, uint32_t length, uint64_t room,
+                     HeaderBlock* block, Reporter* reporter);
+
 // The last byte of the header block, signed.
 int CompressionType(const HeaderBlock& block);
 

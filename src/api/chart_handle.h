@@ -1,0 +1,66 @@
+// The open chart behind the C interface's handle: the file, kept open with a
+// shared lock, and what open read once — the header block, the row index
+// table and the records every query needs. Nothing in it changes after open.
+#ifndef BSBCHART_CHART_HANDLE_H
+#define BSBCHART_CHART_HANDLE_H
+
+#include "api/window_rows.h"
+#include "bsbchart_c.h"
+#include "header/polynomial.h"
+
+struct bsbchart {
+    bsbchart_allocator host;  // the handle's own memory, or the library's
+    bsb::Allocator memory;    // the same, as the library's code takes it
+    bsb::PortFile file;
+    bsb::HeaderBlock header;  // one byte longer than the header: its text always ends
+    bsb::RowIndex index;
+    int32_t width;
+    int32_t height;
+    int compressionType;
+    bool hasSkew;
+    double skewAngle;
+    bool hasCph;
+    double cph;
+    bool georeferenced;
+    bsb::ChartPolynomial pwx, pwy, wpx, wpy;
+    uint32_t palettes;
+    const char* fields[BSBCHART_FIELD_COUNT];  // NULL where absent
+    char* fieldText;                           // the fields' texts, one after another
+};
+
+namespace bsb {
+
+// The library's own allocator (bsbchart_free releases its blocks).
+bsbchart_allocator SystemAllocator();
+
+// `host` as the library's code takes it; `host` must outlive its use.
+Allocator AllocatorOf(const bsbchart_allocator* host);
+
+// Copies the reporter's status and specifics into `error` (may be NULL) and
+// returns the status.
+bsbchart_status Finish(const Reporter& reporter, bsbchart_error* error);
+
+// A status with no specifics.
+bsbchart_status FinishWith(bsbchart_status status, bsbchart_error* error);
+
+// The allocator a window's blocks come from: the caller's, or the library's.
+struct WindowMemory {
+    bsbchart_allocator host;
+    Allocator memory;
+};
+
+void UseAllocator(const bsbchart_allocator* allocator, WindowMemory* memory);
+
+// NULL (the library's own) or one with both callbacks.
+bool ValidAllocator(const bsbchart_allocator* allocator);
+
+// A window frame on the handle, its blocks from `memory`.
+void BeginHandleWindow(const bsbchart* chart, const Allocator& memory, Reporter* reporter,
+                       WindowFrame* frame);
+
+// The palette a window asks for, or false for an unknown palette or flag.
+bool ChoosePalette(int32_t palette, uint32_t flags, uint32_t allowedFlags, PaletteChoice* choice);
+
+}  // namespace bsb
+
+#endif
