@@ -26,7 +26,27 @@ set(expected
   "GetBsbBorder(unsigned short const*, double*, double*, double*, double*, double*, double*, int&)"
   "GetWindowBmp(unsigned short const*, void*, ${rect})"
   "GetWindowBmp(unsigned short const*, void*, double, double, double, double)"
-  "SetMessageSink(void (*)(unsigned short const*, void*), void*)")
+  "SetMessageSink(void (*)(unsigned short const*, void*), void*)"
+  bsbchart_close
+  bsbchart_error_text
+  bsbchart_free
+  bsbchart_get_field
+  bsbchart_get_info
+  bsbchart_get_palette
+  bsbchart_header_text
+  bsbchart_heap_allocator
+  bsbchart_open
+  bsbchart_open_utf16
+  bsbchart_palette_key
+  bsbchart_pixel_to_world
+  bsbchart_pixel_window
+  bsbchart_reduced_window
+  bsbchart_reduced_world_window
+  bsbchart_strerror
+  bsbchart_version
+  bsbchart_world_extent
+  bsbchart_world_to_pixel
+  bsbchart_world_window)
 
 set(exported)
 if(SYSTEM STREQUAL "Windows")
