@@ -1,14 +1,19 @@
 #!/usr/bin/env python3
 """The bsbchart command as a user runs it, on the sample charts.
 
-    command_test.py BSBCHART BSBCHART_SAMPLES VERSION
+    command_test.py BSBCHART BSBCHART_SAMPLES VERSION [INTERRUPTING_WRITE]
 
-Exits 77 (skipped) when Pillow is missing.
+INTERRUPTING_WRITE is the library tests/command_support/interrupting_write.cpp
+builds, preloaded to interrupt the command in the middle of writing.
+Fails when Pillow is missing: it is what reads the BMP files back.
 """
 import json
 import math
 import os
+import resource
 import shutil
+import signal
+import stat
 import subprocess
 import sys
 import tempfile
@@ -17,11 +22,12 @@ import unittest
 try:
     from PIL import Image
 except ImportError:
-    print("Pillow is missing: skipped")
-    sys.exit(77)
+    print("Pillow is missing: apt-get install python3-pil")
+    sys.exit(1)
 
 COMMAND, GENERATOR, VERSION = sys.argv[1:4]
-del sys.argv[1:4]
+INTERRUPTING_WRITE = sys.argv[4] if len(sys.argv) > 4 else ""
+del sys.argv[1:5]
 
 # How the sample charts lie on the world (tools/samples/sample_charts.cpp).
 WIDTH, HEIGHT = 720, 540
@@ -38,10 +44,10 @@ KNOWN_PIXELS = {(60, 100): LAND, (230, 30): BUILT, (100, 300): SHALLOW,
                 (420, 260): MEDIUM, (200, 500): WHITE, (3, 100): BLACK, (0, 0): WHITE}
 
 USAGE_LINES = [
-    "usage: bsbchart info CHART [--json]",
-    "       bsbchart window CHART --pixels LEFT,TOP,RIGHT,BOTTOM [-o OUT.bmp]",
-    "       bsbchart window CHART --world WEST,NORTH,EAST,SOUTH [-o OUT.bmp]",
-    "       bsbchart --help | --version",
+    "usage: bsbchart info CHART... [--json]",
+    "       bsbchart window CHART --pixels LEFT,TOP,RIGHT,BOTTOM [-o OUT.bmp|-]",
+    "       bsbchart window CHART --world WEST,NORTH,EAST,SOUTH [-o OUT.bmp|-]",
+    "       bsbchart help [COMMAND] | --help | --version",
 ]
 SCOPE = "bsbchart: Your requirement is beyond the scope of the image."
 
@@ -64,8 +70,12 @@ def chart(name):
     return os.path.join(charts, name + ".kap")
 
 
-def run(*args):
-    return subprocess.run([COMMAND, *args], capture_output=True, encoding="utf-8")
+def run(*args, **options):
+    return subprocess.run([COMMAND, *args], capture_output=True, encoding="utf-8", **options)
+
+
+def run_bytes(*args, **options):
+    return subprocess.run([COMMAND, *args], capture_output=True, **options)
 
 
 def fresh_dir():
@@ -186,6 +196,33 @@ class InfoTest(unittest.TestCase):
                 self.assertEqual(result.stderr, "bsbchart: Error reading geographic parameters.\n")
                 self.assertIn(want, result.stdout)
                 self.assertIn("720", result.stdout)
+
+
+    def test_several_charts(self):
+        names = ["harbour-4", "harbour-skew-7", "harbour-7"]
+        alone = {name: (run("info", chart(name)).stdout, run("info", chart(name), "--json").stdout)
+                 for name in names}
+        text = run("info", *[chart(name) for name in names])
+        self.assertEqual((text.returncode, text.stderr), (0, ""))
+        # Blocks in the order given, a blank line between them.
+        self.assertEqual(text.stdout, "\n".join(alone[name][0] for name in names))
+        js = run("info", "--json", *[chart(name) for name in names])
+        self.assertEqual((js.returncode, js.stderr), (0, ""))
+        # One object per line.
+        self.assertEqual(js.stdout, "".join(alone[name][1] for name in names))
+        self.assertEqual([json.loads(line)["chart"] for line in js.stdout.splitlines()],
+                         [chart(name) for name in names])
+
+    def test_a_missing_chart_among_several(self):
+        missing = os.path.join(fresh_dir(), "missing.kap")
+        for args, separator in [((), "\n"), (("--json",), "")]:
+            with self.subTest(args):
+                result = run("info", chart("harbour-4"), missing, chart("harbour-7"), *args)
+                # The others are still shown; the status tells one failed.
+                self.assertEqual(result.returncode, 1)
+                self.assertEqual(result.stderr, f"bsbchart: Cannot open file: {missing}.\n")
+                self.assertEqual(result.stdout, separator.join(run("info", chart(name), *args).stdout
+                                                               for name in ["harbour-4", "harbour-7"]))
 
 
 class WindowTest(unittest.TestCase):
@@ -316,6 +353,149 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(os.listdir(directory), ["out.bmp"])
 
 
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class OutputTest(unittest.TestCase):
+    """Where the command writes, and that a failed or interrupted write leaves nothing."""
+
+    WINDOW = ["--pixels", "0,0,719,539"]
+
+    def reference(self, name="harbour-4"):
+        out = os.path.join(fresh_dir(), "reference.bmp")
+        result = run("window", chart(name), *self.WINDOW, "-o", out)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        return read(out)
+
+    def test_standard_output(self):
+        for name in ["harbour-4", "harbour-skew-7"]:
+            with self.subTest(name):
+                directory = fresh_dir()
+                result = run_bytes("window", chart(name), *self.WINDOW, "-o", "-", cwd=directory)
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                # The same bytes the file would hold, and no file named "-".
+                self.assertEqual(result.stdout, self.reference(name))
+                self.assertEqual(os.listdir(directory), [])
+        world = run_bytes("window", chart("harbour-skew-4"), "--world", "-4.170,50.3658,-4.139,50.3499",
+                          "--output=-")
+        self.assertEqual((world.returncode, world.stderr, world.stdout[:2]), (0, b"", b"BM"))
+
+    def test_full_standard_output_is_an_error(self):
+        c = chart("harbour-4")
+        full = "bsbchart: cannot write standard output: No space left on device\n"
+        cases = [["info", c], ["info", "--json", c, chart("harbour-7")], ["--help"], ["--version"],
+                 ["help", "window"], ["window", c, "--pixels", "0,0,9,9", "-o", "-"]]
+        before = sorted(os.listdir(charts))
+        for args in cases:
+            with self.subTest(args=args):
+                with open("/dev/full", "w") as stdout:
+                    result = subprocess.run([COMMAND, *args], stdout=stdout, stderr=subprocess.PIPE,
+                                            encoding="utf-8")
+                self.assertEqual((result.returncode, result.stderr), (1, full))
+        self.assertEqual(sorted(os.listdir(charts)), before)
+
+    def test_never_over_the_chart_being_read(self):
+        directory = fresh_dir()
+        source = copy_chart("harbour-4", directory)
+        original = read(source)
+        hard_link = os.path.join(directory, "same.bmp")
+        os.link(source, hard_link)
+        symbolic = os.path.join(directory, "link.bmp")
+        os.symlink(source, symbolic)
+        relative = os.path.join(directory, ".", "harbour-4.kap")
+        for output in [source, hard_link, symbolic, relative]:
+            with self.subTest(output=output):
+                result = run("window", source, *self.WINDOW, "-o", output)
+                self.assertEqual((result.returncode, result.stdout), (1, ""))
+                self.assertEqual(result.stderr, f"bsbchart: cannot write {output}: it is the chart being read\n")
+        # Standard output opened on the chart itself (appending, so that the
+        # shell's redirection has not emptied it).
+        with open(source, "ab") as stdout:
+            result = subprocess.run([COMMAND, "window", source, *self.WINDOW, "-o", "-"], stdout=stdout,
+                                    stderr=subprocess.PIPE, encoding="utf-8")
+        self.assertEqual((result.returncode, result.stderr),
+                         (1, "bsbchart: cannot write standard output: it is the chart being read\n"))
+        self.assertEqual(read(source), original)
+        self.assertEqual(sorted(os.listdir(directory)), ["harbour-4.kap", "link.bmp", "same.bmp"])
+
+    def test_file_size_limit_is_a_write_error(self):
+        directory = fresh_dir()
+        out = os.path.join(directory, "out.bmp")
+        existing = os.path.join(directory, "kept.bmp")
+        with open(existing, "wb") as f:
+            f.write(b"kept")
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
+        for target in [out, existing]:
+            with self.subTest(target=target):
+                # Without SIGXFSZ ignored the command would die by it, its
+                # temporary file left behind.
+                result = run("window", chart("harbour-4"), *self.WINDOW, "-o", target, preexec_fn=limit)
+                self.assertEqual((result.returncode, result.stdout), (1, ""))
+                self.assertEqual(result.stderr, f"bsbchart: cannot write {target}: File too large\n")
+                self.assertEqual(os.listdir(directory), ["kept.bmp"])
+                self.assertEqual(read(existing), b"kept")
+
+    @unittest.skipUnless(INTERRUPTING_WRITE, "needs the preloaded interrupting write")
+    def test_interrupted_write_leaves_nothing(self):
+        directory = fresh_dir()
+        existing = os.path.join(directory, "kept.bmp")
+        with open(existing, "wb") as f:
+            f.write(b"kept")
+        out = os.path.join(directory, "out.bmp")
+        environment = dict(os.environ, LD_PRELOAD=INTERRUPTING_WRITE)
+        # A sanitizer runtime would otherwise insist on coming first.
+        environment["ASAN_OPTIONS"] = (environment.get("ASAN_OPTIONS", "") + ":verify_asan_link_order=0").lstrip(":")
+        for number in [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]:
+            for target in [out, existing]:
+                with self.subTest(signal=number.name, target=target):
+                    environment["BSBCHART_TEST_SIGNAL"] = str(int(number))
+                    result = run("window", chart("harbour-7"), *self.WINDOW, "-o", target, env=environment)
+                    self.assertEqual((result.returncode, result.stdout), (1, ""))
+                    self.assertEqual(result.stderr, f"bsbchart: cannot write {target}: interrupted\n")
+                    self.assertEqual(os.listdir(directory), ["kept.bmp"])
+                    self.assertEqual(read(existing), b"kept")
+        # The same preloaded write lets an uninterrupted run through.
+        del environment["BSBCHART_TEST_SIGNAL"]
+        result = run("window", chart("harbour-7"), *self.WINDOW, "-o", out, env=environment)
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        self.assertEqual(read(out), self.reference("harbour-7"))
+
+    def test_planted_link_at_the_old_temporary_name(self):
+        # The name the command once wrote to, .NAME.part-PID, planted as a
+        # symbolic link to another user's file before the command starts
+        # (exec keeps the shell's process id).
+        directory = fresh_dir()
+        victim = os.path.join(fresh_dir(), "victim.txt")
+        with open(victim, "wb") as f:
+            f.write(b"not yours")
+        out = os.path.join(directory, "out.bmp")
+        script = 'ln -s "$1" "$2/.out.bmp.part-$$" && shift 2 && exec "$@"'
+        result = subprocess.run(["sh", "-c", script, "sh", victim, directory, COMMAND, "window",
+                                 chart("harbour-4"), *self.WINDOW, "-o", out],
+                                capture_output=True, encoding="utf-8")
+        self.assertEqual((result.returncode, result.stderr), (0, ""), result)
+        self.assertEqual(read(victim), b"not yours")
+        self.assertFalse(os.path.islink(out))
+        self.assertEqual(read(out), self.reference())
+        planted = [name for name in os.listdir(directory) if name != "out.bmp"]
+        self.assertEqual(len(planted), 1)
+        self.assertTrue(os.path.islink(os.path.join(directory, planted[0])))
+
+    def test_output_permissions_follow_the_umask(self):
+        directory = fresh_dir()
+        for mask, mode in [(0o022, 0o644), (0o077, 0o600), (0o002, 0o664)]:
+            with self.subTest(umask=oct(mask)):
+                out = os.path.join(directory, f"out-{mask:o}.bmp")
+                result = run("window", chart("harbour-4"), "--pixels", "0,0,9,9", "-o", out,
+                             preexec_fn=lambda: os.umask(mask))
+                self.assertEqual((result.returncode, result.stderr), (0, ""))
+                self.assertEqual(stat.S_IMODE(os.stat(out).st_mode), mode)
+
+
 class ErrorTest(unittest.TestCase):
     def test_help_and_version(self):
         result = run("--help")
@@ -323,6 +503,40 @@ class ErrorTest(unittest.TestCase):
         self.assertEqual(result.stdout.splitlines()[:4], USAGE_LINES)
         result = run("--version")
         self.assertEqual((result.returncode, result.stdout, result.stderr), (0, f"bsbchart {VERSION}\n", ""))
+
+    def test_help_of_each_command(self):
+        c = chart("harbour-4")
+        general = run("--help").stdout
+        info = run("help", "info").stdout
+        window = run("help", "window").stdout
+        self.assertEqual(info.splitlines()[0], "usage: bsbchart info CHART... [--json]")
+        self.assertEqual(window.splitlines()[:2], ["usage: " + USAGE_LINES[1].strip(), USAGE_LINES[2]])
+        self.assertNotEqual(info, window)
+        # Pixel windows are at least 2 x 2; a world window may be one pixel.
+        self.assertIn("at least 2 x 2 pixels", window)
+        self.assertIn("as small as one pixel", window)
+        self.assertIn("- writes it to standard output", window)
+        self.assertIn("--json", info)
+        cases = [
+            (["help"], general),
+            (["-h"], general),
+            (["info", "--help"], info),
+            (["info", "-h"], info),
+            (["info", c, "--json", "--help"], info),
+            (["window", "--help"], window),
+            # Asking for help wins over what else is wrong on the line.
+            (["window", c, "--pixels", "1,2,x", "--help"], window),
+            (["window", "-h", "--frob"], window),
+            (["help", "help"], run("help", "help").stdout),
+        ]
+        for args, want in cases:
+            with self.subTest(args=args):
+                result = run(*args)
+                self.assertEqual((result.returncode, result.stdout, result.stderr), (0, want, ""))
+        self.assertTrue(run("help", "help").stdout.startswith("usage: bsbchart help [COMMAND]\n"))
+        # After "--" a "--help" is a chart's name.
+        result = run("info", "--", "--help")
+        self.assertEqual((result.returncode, result.stderr), (1, "bsbchart: Cannot open file: --help.\n"))
 
     def test_usage_errors(self):
         c = chart("harbour-4")
@@ -332,7 +546,10 @@ class ErrorTest(unittest.TestCase):
             (["--frob"], 'unknown option "--frob"'),
             (["--version", "x"], 'unexpected argument "x"'),
             (["info"], "info needs a CHART file"),
-            (["info", c, c], f'unexpected argument "{c}"'),
+            (["help", "frob"], 'unknown command "frob"'),
+            (["help", "info", "window"], 'unexpected argument "window"'),
+            (["info", c, "--json=yes"], 'unknown option "--json=yes" for info'),
+            (["window", c, c, "--pixels", "0,0,9,9"], f'unexpected argument "{c}"'),
             (["info", c, "--pixels", "0,0,9,9"], 'unknown option "--pixels" for info'),
             (["window", c], "window needs --pixels or --world"),
             (["window", c, "--json", "--pixels", "0,0,9,9"], 'unknown option "--json" for window'),
@@ -367,6 +584,7 @@ class ErrorTest(unittest.TestCase):
     def test_failures_leave_no_file(self):
         directory = fresh_dir()
         source = copy_chart("harbour-4", directory)
+        skewed = copy_chart("harbour-skew-4", directory)
         missing = os.path.join(directory, "missing.kap")
         blocker = os.path.join(directory, "not-a-directory")
         with open(blocker, "w") as f:
@@ -383,6 +601,10 @@ class ErrorTest(unittest.TestCase):
             (["window", source, "--pixels", "-1,0,9,9"], SCOPE),
             (["window", source, "--pixels", "0,0,720,539", "-o", existing], SCOPE),
             (["window", source, "--world", east_of_chart], SCOPE),
+            # A skewed chart would give a bitmap of one colour (158 MB here).
+            (["window", skewed, "--world", "10,10,11,9"], "bsbchart: the window lies outside the chart\n"),
+            (["window", skewed, "--world", "-4.30,50.40,-4.20,50.38"],
+             "bsbchart: the window lies outside the chart\n"),
             (["window", source, "--pixels", "0,0,9,9", "-o", os.path.join(blocker, "out.bmp")],
              f"bsbchart: cannot write {os.path.join(blocker, 'out.bmp')}: "),
             (["window", source, "--pixels", "0,0,9,9", "-o", os.path.join(directory, "no", "out.bmp")],

@@ -8,33 +8,91 @@
 namespace command {
 
 const char kHelpText[] =
-    "usage: bsbchart info CHART [--json]\n"
-    "       bsbchart window CHART --pixels LEFT,TOP,RIGHT,BOTTOM [-o OUT.bmp]\n"
-    "       bsbchart window CHART --world WEST,NORTH,EAST,SOUTH [-o OUT.bmp]\n"
-    "       bsbchart --help | --version\n"
+    "usage: bsbchart info CHART... [--json]\n"
+    "       bsbchart window CHART --pixels LEFT,TOP,RIGHT,BOTTOM [-o OUT.bmp|-]\n"
+    "       bsbchart window CHART --world WEST,NORTH,EAST,SOUTH [-o OUT.bmp|-]\n"
+    "       bsbchart help [COMMAND] | --help | --version\n"
     "\n"
     "Shows what a BSB raster chart (.kap) covers and writes any part of it as a BMP file.\n"
     "\n"
     "  info      the raster size, whether the chart is skewed, the world rectangle\n"
-    "            (west,north,east,south) and its centre; --json for scripts\n"
+    "            (west,north,east,south) and its centre, the bits per pixel, the\n"
+    "            palettes and the header's name, scale, datum, projection and units;\n"
+    "            --json for scripts\n"
     "  window    a window of the chart as a BMP file, given in chart pixels\n"
     "            (inclusive; at least 2 x 2) or in world coordinates (longitude and\n"
     "            latitude in the chart's units; a skewed chart comes back upright)\n"
     "\n"
-    "  -o, --output OUT.bmp   where to write the window; by default next to the chart,\n"
-    "                         e.g. CHART.px-50-100-249-199.bmp or\n"
-    "                         CHART.world-4.17W-50.365N-4.15W-50.35N.bmp\n"
+    "  -o, --output OUT.bmp   where to write the window (- for standard output); by\n"
+    "                         default next to the chart, e.g. CHART.px-50-100-249-199.bmp\n"
+    "                         or CHART.world-4.17W-50.365N-4.15W-50.35N.bmp\n"
+    "\n"
+    "'bsbchart help COMMAND' or 'bsbchart COMMAND --help' shows one command's options.\n"
     "\n"
     "Exit status: 0 success, 1 the chart or the output could not be used (the reason\n"
     "is on stderr), 2 a usage error.\n";
 
 namespace {
 
+const char kInfoHelp[] =
+    "usage: bsbchart info CHART... [--json]\n"
+    "\n"
+    "Shows for each chart the raster size, whether it is skewed, the world rectangle\n"
+    "(west,north,east,south) it covers and its centre, the bits per pixel of its\n"
+    "windows, the palettes it carries, and its name, scale, geodetic datum,\n"
+    "projection and depth units as its header gives them.\n"
+    "\n"
+    "  --json   one JSON object per chart, one per line, for scripts\n"
+    "\n"
+    "Exit status: 0 success, 1 a chart could not be read (the reason is on stderr;\n"
+    "the other charts are still shown), 2 a usage error.\n";
+
+const char kWindowHelp[] =
+    "usage: bsbchart window CHART --pixels LEFT,TOP,RIGHT,BOTTOM [-o OUT.bmp|-]\n"
+    "       bsbchart window CHART --world WEST,NORTH,EAST,SOUTH [-o OUT.bmp|-]\n"
+    "\n"
+    "Writes a window of the chart as a BMP file and prints its path, size and bits\n"
+    "per pixel.\n"
+    "\n"
+    "  --pixels LEFT,TOP,RIGHT,BOTTOM\n"
+    "            chart pixels, inclusive: at least 2 x 2 pixels (0,0,1,1 is the\n"
+    "            smallest window), wholly inside the chart\n"
+    "  --world WEST,NORTH,EAST,SOUTH\n"
+    "            longitude and latitude in the chart's units: cut to fit an upright\n"
+    "            chart, resampled upright from a skewed one; as small as one pixel;\n"
+    "            a window that does not touch the chart is refused\n"
+    "  -o, --output OUT.bmp\n"
+    "            where to write the window; - writes it to standard output. By\n"
+    "            default it goes next to the chart, named after the window:\n"
+    "            CHART.px-L-T-R-B.bmp or CHART.world-4.17W-50.365N-4.15W-50.35N.bmp.\n"
+    "            The file is written under a temporary name and renamed into place,\n"
+    "            never over the chart itself.\n"
+    "\n"
+    "Exit status: 0 success, 1 the chart or the output could not be used (the reason\n"
+    "is on stderr), 2 a usage error.\n";
+
+const char kHelpHelp[] =
+    "usage: bsbchart help [COMMAND]\n"
+    "\n"
+    "Shows what the bsbchart command does, or one command's options.\n";
+
+struct CommandEntry {
+    const char* name;
+    const char* help;
+};
+
+const CommandEntry kCommands[] = {
+    {"info", kInfoHelp},
+    {"window", kWindowHelp},
+    {"help", kHelpHelp},
+};
+
 const char kGeneralHint[] = "usage: bsbchart info|window CHART ...; see 'bsbchart --help'";
-const char kInfoHint[] = "usage: bsbchart info CHART [--json]";
+const char kInfoHint[] = "usage: bsbchart info CHART... [--json]";
 const char kWindowHint[] =
     "usage: bsbchart window CHART (--pixels LEFT,TOP,RIGHT,BOTTOM | --world WEST,NORTH,EAST,SOUTH) "
-    "[-o OUT.bmp]";
+    "[-o OUT.bmp|-]";
+const char kHelpHint[] = "usage: bsbchart help [COMMAND]";
 
 std::vector<std::string> SplitCommas(const std::string& text) {
     std::vector<std::string> parts;
@@ -107,17 +165,25 @@ bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::strin
     return true;
 }
 
+// "--help" or "-h" among a command's options (before "--").
+bool AsksForHelp(const std::vector<std::string>& args) {
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--") return false;
+        if (args[i] == "--help" || args[i] == "-h") return true;
+    }
+    return false;
+}
+
 bool ParseCommandOptions(const std::vector<std::string>& args, Invocation& inv, UsageError& error) {
     const bool info = inv.action == Action::Info;
     const char* hint = info ? kInfoHint : kWindowHint;
     const std::string commandName = info ? "info" : "window";
-    bool chartSeen = false, optionsEnded = false;
+    bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
-            if (chartSeen) return Fail(error, "unexpected argument \"" + arg + "\"", hint);
-            inv.chart = arg;
-            chartSeen = true;
+            if (!info && !inv.charts.empty()) return Fail(error, "unexpected argument \"" + arg + "\"", hint);
+            inv.charts.push_back(arg);
             continue;
         }
         if (arg == "--") {
@@ -154,12 +220,18 @@ bool ParseCommandOptions(const std::vector<std::string>& args, Invocation& inv, 
             return Fail(error, "unknown option \"" + arg + "\" for " + commandName, hint);
         }
     }
-    if (!chartSeen) return Fail(error, commandName + " needs a CHART file", hint);
+    if (inv.charts.empty()) return Fail(error, commandName + " needs a CHART file", hint);
     if (!info && !inv.pixels && !inv.world) return Fail(error, "window needs --pixels or --world", hint);
     return true;
 }
 
 }  // namespace
+
+const char* CommandHelp(const std::string& command) {
+    for (const CommandEntry& entry : kCommands)
+        if (command == entry.name) return entry.help;
+    return nullptr;
+}
 
 std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, UsageError& error) {
     Invocation inv;
@@ -176,12 +248,32 @@ std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, U
         inv.action = first == "--version" ? Action::Version : Action::Help;
         return inv;
     }
+    if (first == "help") {
+        inv.action = Action::Help;
+        if (args.size() > 2) {
+            Fail(error, "unexpected argument \"" + args[2] + "\"", kHelpHint);
+            return std::nullopt;
+        }
+        if (args.size() == 2) {
+            if (!CommandHelp(args[1])) {
+                Fail(error, "unknown command \"" + args[1] + "\"", kHelpHint);
+                return std::nullopt;
+            }
+            inv.helpTopic = args[1];
+        }
+        return inv;
+    }
     if (first == "info") inv.action = Action::Info;
     else if (first == "window") inv.action = Action::Window;
     else {
         Fail(error, (!first.empty() && first[0] == '-' ? "unknown option \"" : "unknown command \"") + first + "\"",
              kGeneralHint);
         return std::nullopt;
+    }
+    if (AsksForHelp(args)) {
+        inv.action = Action::Help;
+        inv.helpTopic = first;
+        return inv;
     }
     if (!ParseCommandOptions(args, inv, error)) return std::nullopt;
     return inv;

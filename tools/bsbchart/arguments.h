@@ -13,11 +13,12 @@ enum class Action { Help, Version, Info, Window };
 
 struct Invocation {
     Action action = Action::Help;
-    std::string chart;
+    std::string helpTopic;            // Help: a command's name, or empty for the whole command
+    std::vector<std::string> charts;  // info: one or more; window: exactly one
     bool json = false;
     std::optional<std::array<int, 4>> pixels;    // left, top, right, bottom
     std::optional<std::array<double, 4>> world;  // west, north, east, south
-    std::string output;                          // empty: next to the chart
+    std::string output;                          // empty: next to the chart; "-": standard output
 };
 
 struct UsageError {
@@ -28,7 +29,12 @@ struct UsageError {
 // Arguments without the program name.
 std::optional<Invocation> ParseArguments(const std::vector<std::string>& args, UsageError& error);
 
+// What `bsbchart --help` and `bsbchart help` print.
 extern const char kHelpText[];
+
+// What `bsbchart help COMMAND` and `bsbchart COMMAND --help` print; null for
+// a name that is not a command.
+const char* CommandHelp(const std::string& command);
 
 }  // namespace command
 

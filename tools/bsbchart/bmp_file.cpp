@@ -1,16 +1,6 @@
 #include "bmp_file.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <system_error>
-#include <vector>
-
-#if defined(_WIN32)
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
+#include "output_file.h"
 
 namespace command {
 
@@ -23,22 +13,6 @@ uint32_t Le32(const char* p) {
 
 void PutLe32(unsigned char* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-
-std::FILE* OpenForWriting(const std::filesystem::path& path) {
-#if defined(_WIN32)
-    return _wfopen(path.c_str(), L"wb");
-#else
-    return std::fopen(path.c_str(), "wb");
-#endif
-}
-
-int ProcessId() {
-#if defined(_WIN32)
-    return _getpid();
-#else
-    return static_cast<int>(getpid());
-#endif
 }
 
 }  // namespace
@@ -63,36 +37,11 @@ std::optional<BitmapShape> ShapeOf(const char* packed) {
     return shape;
 }
 
-std::string WriteBmpFile(const std::filesystem::path& path, const char* packed, const BitmapShape& shape) {
+std::string WriteBmpFile(const std::string& path, const char* packed, const BitmapShape& shape) {
     unsigned char fileHeader[14] = {'B', 'M'};
     PutLe32(fileHeader + 2, 14 + shape.packedSize);
     PutLe32(fileHeader + 10, shape.pixelOffset);
-
-    std::filesystem::path name = ".";
-    name += path.filename().native();
-    name += ".part-" + std::to_string(ProcessId());
-    const std::filesystem::path temporary = path.parent_path() / name;
-    std::FILE* file = OpenForWriting(temporary);
-    if (!file) return std::strerror(errno);
-    bool written = std::fwrite(fileHeader, 1, sizeof fileHeader, file) == sizeof fileHeader &&
-                   std::fwrite(packed, 1, shape.packedSize, file) == shape.packedSize;
-    int writeError = errno;
-    if (std::fclose(file) != 0 && written) {
-        written = false;
-        writeError = errno;
-    }
-    std::error_code ignored;
-    if (!written) {
-        std::filesystem::remove(temporary, ignored);
-        return std::strerror(writeError);
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
-    if (error) {
-        std::filesystem::remove(temporary, ignored);
-        return error.message();
-    }
-    return "";
+    return WriteOutput(path, {{fileHeader, sizeof fileHeader}, {packed, shape.packedSize}});
 }
 
 }  // namespace command

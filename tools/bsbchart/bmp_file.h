@@ -4,7 +4,6 @@
 #define BSBCHART_COMMAND_BMP_FILE_H
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -22,9 +21,10 @@ struct BitmapShape {
 // is not one of a top-down 1, 4 or 8 bit bitmap.
 std::optional<BitmapShape> ShapeOf(const char* packed);
 
-// Writes to a temporary name beside `path` and renames it into place, so a
-// failure leaves no file behind. Empty on success, else the reason.
-std::string WriteBmpFile(const std::filesystem::path& path, const char* packed, const BitmapShape& shape);
+// Writes the file through WriteOutput: "-" is standard output, any other
+// path gets a temporary file renamed into place. Empty on success, else the
+// reason.
+std::string WriteBmpFile(const std::string& path, const char* packed, const BitmapShape& shape);
 
 }  // namespace command
 

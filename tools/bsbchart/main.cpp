@@ -1,12 +1,13 @@
 // bsbchart: shows what a BSB chart covers and writes windows of it as BMP
 // files, through the library's public interface only.
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "arguments.h"
-#include "bsbchart_host.h"
 #include "commands.h"
+#include "output_file.h"
 #include "text.h"
 
 #if defined(_WIN32)
@@ -15,13 +16,6 @@
 #endif
 
 namespace {
-
-// The library's messages go to stderr as one line each, marked as coming
-// from this command, on every platform (Windows would show message boxes).
-void PrintLibraryMessage(const unsigned short* text, void*) {
-    std::fprintf(stderr, "bsbchart: %s\n", command::Utf8FromUtf16(text).c_str());
-    std::fflush(stderr);
-}
 
 std::vector<std::string> Arguments(int argc, char** argv) {
     std::vector<std::string> args;
@@ -41,31 +35,44 @@ std::vector<std::string> Arguments(int argc, char** argv) {
     return args;
 }
 
+// Whatever went to standard output must have reached it: a full disk is a
+// failure, not success. (A failed window to standard output has said so.)
+int FinishStandardOutput(int status) {
+    const int error = command::StandardOutputError();
+    if (error && status == command::kSuccess) {
+        std::fprintf(stderr, "bsbchart: cannot write standard output: %s\n", std::strerror(error));
+        return command::kFailure;
+    }
+    return status;
+}
+
+int Run(const command::Invocation& invocation) {
+    switch (invocation.action) {
+        case command::Action::Help:
+            std::fputs(invocation.helpTopic.empty() ? command::kHelpText : command::CommandHelp(invocation.helpTopic),
+                       stdout);
+            return command::kSuccess;
+        case command::Action::Version:
+            std::printf("bsbchart %s\n", BSBCHART_VERSION);
+            return command::kSuccess;
+        case command::Action::Info:
+            return command::RunInfo(invocation);
+        case command::Action::Window:
+            return command::RunWindow(invocation);
+    }
+    return command::kUsageError;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    command::TreatFileSizeLimitAsWriteError();
     command::UsageError error;
     const std::optional<command::Invocation> invocation = command::ParseArguments(Arguments(argc, argv), error);
     if (!invocation) {
         std::fprintf(stderr, "bsbchart: %s\n%s\n", error.message.c_str(), error.hint.c_str());
         return command::kUsageError;
     }
-    switch (invocation->action) {
-        case command::Action::Help:
-            std::fputs(command::kHelpText, stdout);
-            return command::kSuccess;
-        case command::Action::Version:
-            std::printf("bsbchart %s\n", BSBCHART_VERSION);
-            return command::kSuccess;
-        default:
-            break;
-    }
-    const auto chart = command::Utf16FromUtf8(invocation->chart);
-    if (!chart) {
-        std::fprintf(stderr, "bsbchart: the chart's name \"%s\" is not valid UTF-8\n", invocation->chart.c_str());
-        return command::kUsageError;
-    }
-    SetMessageSink(PrintLibraryMessage, nullptr);
-    return invocation->action == command::Action::Info ? command::RunInfo(*invocation, chart->data())
-                                                       : command::RunWindow(*invocation, chart->data());
+    command::InstallMessageSink();
+    return FinishStandardOutput(Run(*invocation));
 }
