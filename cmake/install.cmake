@@ -12,6 +12,7 @@ install(TARGETS bsbchart EXPORT bsbchartTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/bsbchart.h ${PROJECT_SOURCE_DIR}/include/bsbchart_host.h
+  ${PROJECT_SOURCE_DIR}/include/bsbchart_c.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(TARGET bsbchart_command)
   install(TARGETS bsbchart_command RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
