@@ -37,6 +37,36 @@ const PaletteEntry kPalette[] = {
     {kYellow, {254, 220, 20}},
 };
 
+// The alternate palettes, made from the colours above: day a little paler,
+// dusk dimmed, night dark with the linework turned light so that it still
+// shows. Each gives the colour on screen for an entry's.
+std::array<int, 3> DayColour(const PaletteEntry& e) {
+    if (e.index == kBlack) return e.rgb;
+    std::array<int, 3> c{};
+    for (int k = 0; k < 3; ++k) c[k] = e.rgb[k] + (254 - e.rgb[k]) * 3 / 20;
+    return c;
+}
+
+std::array<int, 3> DuskColour(const PaletteEntry& e) {
+    std::array<int, 3> c{};
+    for (int k = 0; k < 3; ++k) c[k] = e.rgb[k] * 11 / 20;
+    return c;
+}
+
+std::array<int, 3> NightColour(const PaletteEntry& e) {
+    if (e.index == kBlack) return {120, 120, 120};
+    std::array<int, 3> c{};
+    for (int k = 0; k < 3; ++k) c[k] = e.rgb[k] / 5;
+    return c;
+}
+
+struct AlternatePalette {
+    const char* key;
+    std::array<int, 3> (*colour)(const PaletteEntry&);
+};
+const AlternatePalette kAlternatePalettes[] = {
+    {"DAY/", DayColour}, {"DSK/", DuskColour}, {"NGT/", NightColour}};
+
 struct Ground2D {
     double lon, lat;
 };
@@ -74,10 +104,10 @@ std::vector<SampleChart> SampleCharts() {
     skewed.refLat = kCentreLat;
 
     return {
-        {"harbour-4.kap", "PORT CARREG HARBOUR", "BSBC-1", upright, 4},
-        {"harbour-7.kap", "PORT CARREG HARBOUR", "BSBC-1", upright, 7},
-        {"harbour-skew-4.kap", "PORT CARREG APPROACHES", "BSBC-2", skewed, 4},
-        {"harbour-skew-7.kap", "PORT CARREG APPROACHES", "BSBC-2", skewed, 7},
+        {"harbour-4.kap", "PORT CARREG HARBOUR", "BSBC-1", upright, 4, true},
+        {"harbour-7.kap", "PORT CARREG HARBOUR", "BSBC-1", upright, 7, false},
+        {"harbour-skew-4.kap", "PORT CARREG APPROACHES", "BSBC-2", skewed, 4, true},
+        {"harbour-skew-7.kap", "PORT CARREG APPROACHES", "BSBC-2", skewed, 7, false},
     };
 }
 
@@ -104,6 +134,15 @@ std::string SampleHeaderText(const SampleChart& chart, const ChartGeometry& g) {
     for (const PaletteEntry& e : kPalette) {
         t += "RGB/" + std::to_string(e.index) + "," + std::to_string(e.rgb[0] / 2) + "," +
              std::to_string(e.rgb[1] / 2) + "," + std::to_string(e.rgb[2] / 2) + eol;
+    }
+    if (chart.alternatePalettes) {
+        for (const AlternatePalette& palette : kAlternatePalettes) {
+            for (const PaletteEntry& e : kPalette) {
+                const std::array<int, 3> c = palette.colour(e);
+                t += palette.key + std::to_string(e.index) + "," + std::to_string(c[0] / 2) + "," +
+                     std::to_string(c[1] / 2) + "," + std::to_string(c[2] / 2) + eol;
+            }
+        }
     }
     t += "DTM/0.0,0.0" + eol;
     const int right = g.width - 1, bottom = g.height - 1;

@@ -1,5 +1,6 @@
 // The four sample charts: the harbour upright and turned by 15 degrees, each
-// at 4 and at 7 bits of colour index.
+// at 4 and at 7 bits of colour index. The 4-bit ones also carry day, dusk
+// and night palettes.
 #ifndef SAMPLES_SAMPLE_CHARTS_H
 #define SAMPLES_SAMPLE_CHARTS_H
 
@@ -18,6 +19,8 @@ struct SampleChart {
     std::string number;  // NU=
     SheetLayout layout;
     int compressionType = 4;
+    // DAY/, DSK/ and NGT/ records beside RGB/, for the same indices.
+    bool alternatePalettes = false;
 };
 
 std::vector<SampleChart> SampleCharts();
