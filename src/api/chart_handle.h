@@ -43,20 +43,16 @@ bsbchart_status Finish(const Reporter& reporter, bsbchart_error* error);
 // A status with no specifics.
 bsbchart_status FinishWith(bsbchart_status status, bsbchart_error* error);
 
-// The allocator a window's blocks come from: the caller's, or the library's.
-struct WindowMemory {
-    bsbchart_allocator host;
-    Allocator memory;
-};
-
-void UseAllocator(const bsbchart_allocator* allocator, WindowMemory* memory);
-
 // NULL (the library's own) or one with both callbacks.
 bool ValidAllocator(const bsbchart_allocator* allocator);
 
-// A window frame on the handle, its blocks from `memory`.
-void BeginHandleWindow(const bsbchart* chart, const Allocator& memory, Reporter* reporter,
-                       WindowFrame* frame);
+// Cuts one window of the handle: `job` fills the frame from `request`. The
+// blocks come from `allocator` (NULL: the library's own); `*bitmap` receives
+// the window on success, NULL otherwise.
+typedef bool (*WindowJob)(WindowFrame* frame, const void* request);
+bsbchart_status RunHandleWindow(const bsbchart* chart, const bsbchart_allocator* allocator,
+                                WindowJob job, const void* request, void** bitmap,
+                                bsbchart_error* error);
 
 // The palette a window asks for, or false for an unknown palette or flag.
 bool ChoosePalette(int32_t palette, uint32_t flags, uint32_t allowedFlags, PaletteChoice* choice);

@@ -131,20 +131,8 @@ static bsbchart_status OpenHandle(ChartPath path, const bsbchart_allocator* allo
     return Finish(reporter, error);
 }
 
-void UseAllocator(const bsbchart_allocator* allocator, WindowMemory* memory) {
-    memory->host = allocator ? *allocator : SystemAllocator();
-    memory->memory = AllocatorOf(&memory->host);
-}
-
 bool ValidAllocator(const bsbchart_allocator* allocator) {
     return !allocator || (allocator->allocate && allocator->release);
-}
-
-void BeginHandleWindow(const bsbchart* chart, const Allocator& memory, Reporter* reporter,
-                       WindowFrame* frame) {
-    HeaderText text = {chart->header.bytes, chart->header.textLength};
-    RowSource rows = {0, &chart->file, chart->index};
-    BeginWindowFrame(frame, memory, reporter, text, chart->compressionType, rows);
 }
 
 bool ChoosePalette(int32_t palette, uint32_t flags, uint32_t allowedFlags, PaletteChoice* choice) {

@@ -322,6 +322,27 @@ static bool ReduceWorldWindow(WindowFrame* frame, const WorldRequest& request, u
     return ReduceWindow(frame, source, width, height, average, palette);
 }
 
+struct ReducedRequest {
+    PixelRect source;
+    WorldRequest world;
+    uint32_t width;
+    uint32_t height;
+    bool average;
+    PaletteChoice palette;
+};
+
+static bool CutReducedWindow(WindowFrame* frame, const void* request) {
+    const ReducedRequest* r = (const ReducedRequest*)request;
+    return ReduceWindow(frame, r->source, r->width, r->height, r->average, r->palette);
+}
+
+static bool CutReducedWorldWindow(WindowFrame* frame, const void* request) {
+    const ReducedRequest* r = (const ReducedRequest*)request;
+    return ReduceWorldWindow(frame, r->world, r->width, r->height, r->average, r->palette);
+}
+
+const uint32_t kReducedFlags = BSBCHART_DOUBLED_COLOURS | BSBCHART_AREA_AVERAGE;
+
 }  // namespace bsb
 
 bsbchart_status bsbchart_reduced_window(const bsbchart* chart, bsbchart_rect source, uint32_t width,
@@ -329,21 +350,17 @@ bsbchart_status bsbchart_reduced_window(const bsbchart* chart, bsbchart_rect sou
                                         const bsbchart_allocator* allocator, void** bitmap,
                                         bsbchart_error* error) {
     if (bitmap) *bitmap = 0;
-    bsb::PaletteChoice choice;
-    const uint32_t kFlags = BSBCHART_DOUBLED_COLOURS | BSBCHART_AREA_AVERAGE;
+    bsb::ReducedRequest request = {{source.left, source.top, source.right, source.bottom},
+                                   {},
+                                   width,
+                                   height,
+                                   (flags & BSBCHART_AREA_AVERAGE) != 0,
+                                   {0, false}};
     if (!chart || !bitmap || !bsb::ValidAllocator(allocator) || source.right < source.left ||
-        source.bottom < source.top || !bsb::ChoosePalette(palette, flags, kFlags, &choice))
+        source.bottom < source.top ||
+        !bsb::ChoosePalette(palette, flags, bsb::kReducedFlags, &request.palette))
         return bsb::FinishWith(BSBCHART_E_ARGUMENT, error);
-    bsb::WindowMemory memory;
-    bsb::UseAllocator(allocator, &memory);
-    bsb::Reporter reporter = bsb::QuietReporter();
-    bsb::WindowFrame frame;
-    bsb::BeginHandleWindow(chart, memory.memory, &reporter, &frame);
-    bsb::PixelRect rect = {source.left, source.top, source.right, source.bottom};
-    bool done = bsb::ReduceWindow(&frame, rect, width, height, (flags & BSBCHART_AREA_AVERAGE) != 0,
-                                  choice);
-    *bitmap = bsb::EndWindowFrame(&frame, done);
-    return bsb::Finish(reporter, error);
+    return bsb::RunHandleWindow(chart, allocator, bsb::CutReducedWindow, &request, bitmap, error);
 }
 
 bsbchart_status bsbchart_reduced_world_window(const bsbchart* chart, double west, double north,
@@ -352,19 +369,16 @@ bsbchart_status bsbchart_reduced_world_window(const bsbchart* chart, double west
                                               const bsbchart_allocator* allocator, void** bitmap,
                                               bsbchart_error* error) {
     if (bitmap) *bitmap = 0;
-    bsb::PaletteChoice choice;
-    const uint32_t kFlags = BSBCHART_DOUBLED_COLOURS | BSBCHART_AREA_AVERAGE;
-    bool ordered = west <= east && south <= north;
+    bsb::ReducedRequest request = {{0, 0, 0, 0},
+                                   bsb::RequestOf(west, north, east, south),
+                                   width,
+                                   height,
+                                   (flags & BSBCHART_AREA_AVERAGE) != 0,
+                                   {0, false}};
+    bool ordered = west <= east && south <= north;  // false for NaN too
     if (!chart || !bitmap || !bsb::ValidAllocator(allocator) || !ordered ||
-        !bsb::ChoosePalette(palette, flags, kFlags, &choice))
+        !bsb::ChoosePalette(palette, flags, bsb::kReducedFlags, &request.palette))
         return bsb::FinishWith(BSBCHART_E_ARGUMENT, error);
-    bsb::WindowMemory memory;
-    bsb::UseAllocator(allocator, &memory);
-    bsb::Reporter reporter = bsb::QuietReporter();
-    bsb::WindowFrame frame;
-    bsb::BeginHandleWindow(chart, memory.memory, &reporter, &frame);
-    bool done = bsb::ReduceWorldWindow(&frame, bsb::RequestOf(west, north, east, south), width,
-                                       height, (flags & BSBCHART_AREA_AVERAGE) != 0, choice);
-    *bitmap = bsb::EndWindowFrame(&frame, done);
-    return bsb::Finish(reporter, error);
+    return bsb::RunHandleWindow(chart, allocator, bsb::CutReducedWorldWindow, &request, bitmap,
+                                error);
 }
