@@ -56,18 +56,14 @@ size_t bsbchart_error_text(const bsbchart_error* error, const char* path, char* 
         AppendNumber(text, capacity, &used, error->row);
         Append(text, capacity, &used, status == BSBCHART_E_ROW_READ ? " cannot be read"
                                                                     : " does not decode");
-    } else if (status == BSBCHART_E_RECORD && error->record[0]) {
+    } else if ((status == BSBCHART_E_RECORD || status == BSBCHART_E_PALETTE) && error->record[0]) {
+        // The key may fill its field without a terminator.
         char record[sizeof(error->record) + 1] = {0};
         for (size_t i = 0; i < sizeof(error->record) && error->record[i]; ++i) record[i] = error->record[i];
-        Append(text, capacity, &used, "record ");
+        bool palette = status == BSBCHART_E_PALETTE;
+        Append(text, capacity, &used, palette ? "the chart has no " : "record ");
         Append(text, capacity, &used, record);
-        Append(text, capacity, &used, " missing or unreadable");
-    } else if (status == BSBCHART_E_PALETTE && error->record[0]) {
-        char record[sizeof(error->record) + 1] = {0};
-        for (size_t i = 0; i < sizeof(error->record) && error->record[i]; ++i) record[i] = error->record[i];
-        Append(text, capacity, &used, "the chart has no ");
-        Append(text, capacity, &used, record);
-        Append(text, capacity, &used, " palette");
+        Append(text, capacity, &used, palette ? " palette" : " missing or unreadable");
     } else {
         Append(text, capacity, &used, bsbchart_strerror(status));
     }
