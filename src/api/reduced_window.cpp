@@ -21,10 +21,17 @@ static uint64_t NearestOffset(uint64_t i, uint64_t source, uint64_t out) {
     return ((2 * i + 1) * source) / (2 * out);
 }
 
-static uint32_t PixelOf(const unsigned char* row, uint64_t x, int bpp) {
-    if (bpp == 8) return row[x];
-    if (bpp == 4) return (row[x >> 1] >> ((~x & 1) << 2)) & 0x0F;
+template <int kBpp>
+static inline uint32_t PixelAt(const unsigned char* row, uint64_t x) {
+    if (kBpp == 8) return row[x];
+    if (kBpp == 4) return (row[x >> 1] >> ((~x & 1) << 2)) & 0x0F;
     return (row[x >> 3] >> (7 - (x & 7))) & 1;
+}
+
+static uint32_t PixelOf(const unsigned char* row, uint64_t x, int bpp) {
+    if (bpp == 8) return PixelAt<8>(row, x);
+    if (bpp == 4) return PixelAt<4>(row, x);
+    return PixelAt<1>(row, x);
 }
 
 // Sets pixel i of a zero-filled row.
@@ -87,29 +94,61 @@ static uint64_t BoxStart(uint64_t i, uint64_t source, uint64_t out) {
     return i * source / out;
 }
 
-// Adds the row's pixels into the accumulators of their output boxes, a
-// stretch of one colour at a time.
-static void AccumulateRow(const unsigned char* decoded, const Reduction& r, int bpp,
-                          const unsigned char* table, uint64_t* sums) {
-    uint64_t box = 0;
-    uint64_t boxEnd = BoxStart(1, r.sourceWidth, r.width);
-    uint64_t x = 0;
-    while (x < r.sourceWidth) {
-        uint32_t index = PixelOf(decoded, (uint64_t)r.source.left + x, bpp);
-        uint64_t end = x + 1;
-        while (end < boxEnd && PixelOf(decoded, (uint64_t)r.source.left + end, bpp) == index) ++end;
-        uint64_t count = end - x;
-        const unsigned char* entry = table + 4 * index;
+// Where the stretch of colour `value` that holds pixel x ends, at `limit`
+// at the latest: pixel by pixel up to a byte boundary, then eight bytes at
+// a time while whole bytes hold the colour.
+template <int kBpp>
+static inline uint64_t StretchEnd(const unsigned char* row, uint64_t x, uint64_t limit,
+                                  uint32_t value) {
+    const int kShift = PixelsPerByteShift(kBpp);
+    const uint64_t kSlots = (uint64_t)1 << kShift;
+    uint64_t end = x + 1;
+    while (end < limit && (end & (kSlots - 1)) != 0) {
+        if (PixelAt<kBpp>(row, end) != value) return end;
+        ++end;
+    }
+    unsigned char pattern = (unsigned char)(value * (kBpp == 8 ? 1u : (kBpp == 4 ? 0x11u : 0xFFu)));
+    uint64_t wide = pattern * 0x0101010101010101ull;
+    while (end + 8 * kSlots <= limit) {
+        uint64_t word;
+        memcpy(&word, row + (end >> kShift), 8);
+        if (word != wide) break;
+        end += 8 * kSlots;
+    }
+    while (end + kSlots <= limit && row[end >> kShift] == pattern) end += kSlots;
+    while (end < limit && PixelAt<kBpp>(row, end) == value) ++end;
+    return end;
+}
+
+// Adds the row's pixels into the accumulators of their output boxes, one
+// stretch of one colour inside one box at a time. `boxEnds` holds the source
+// column each box ends before.
+template <int kBpp>
+static void AccumulateStretches(const unsigned char* decoded, const Reduction& r,
+                                const unsigned char* table, const uint64_t* boxEnds,
+                                uint64_t* sums) {
+    uint64_t x = (uint64_t)r.source.left;
+    for (uint32_t box = 0; box < r.width; ++box) {
+        uint64_t boxEnd = boxEnds[box];
         uint64_t* sum = sums + 3 * box;
-        sum[0] += entry[0] * count;
-        sum[1] += entry[1] * count;
-        sum[2] += entry[2] * count;
-        x = end;
-        if (x == boxEnd && box + 1 < r.width) {
-            ++box;
-            boxEnd = BoxStart(box + 1, r.sourceWidth, r.width);
+        while (x < boxEnd) {
+            uint32_t index = PixelAt<kBpp>(decoded, x);
+            uint64_t end = StretchEnd<kBpp>(decoded, x, boxEnd, index);
+            uint64_t count = end - x;
+            const unsigned char* entry = table + 4 * index;
+            sum[0] += entry[0] * count;
+            sum[1] += entry[1] * count;
+            sum[2] += entry[2] * count;
+            x = end;
         }
     }
+}
+
+static void AccumulateRow(const unsigned char* decoded, const Reduction& r, int bpp,
+                          const unsigned char* table, const uint64_t* boxEnds, uint64_t* sums) {
+    if (bpp == 8) AccumulateStretches<8>(decoded, r, table, boxEnds, sums);
+    else if (bpp == 4) AccumulateStretches<4>(decoded, r, table, boxEnds, sums);
+    else AccumulateStretches<1>(decoded, r, table, boxEnds, sums);
 }
 
 static void WriteAverages(const uint64_t* sums, const Reduction& r, uint64_t rows, unsigned char* out) {
@@ -130,9 +169,12 @@ static bool ReduceAverage(WindowFrame* frame, const RasterShape& shape, const Re
         !ColoursOf(*frame, palette, table))
         return false;
     uint64_t bytes = (uint64_t)r.width * 3 * sizeof(uint64_t);
-    uint64_t* sums = (uint64_t*)Allocate(frame->memory, bytes);
+    uint64_t* sums = (uint64_t*)Allocate(frame->memory, bytes + (uint64_t)r.width * sizeof(uint64_t));
     frame->region = (unsigned char*)sums;
     if (!sums) return Fail(frame->reporter, kCannotAllocateBitmap);
+    uint64_t* boxEnds = sums + 3 * (uint64_t)r.width;
+    for (uint32_t i = 0; i < r.width; ++i)
+        boxEnds[i] = (uint64_t)r.source.left + BoxStart(i + 1, r.sourceWidth, r.width);
     const WindowBitmap& bitmap = frame->bitmap;
     for (uint32_t j = 0; j < r.height; ++j) {
         uint64_t first = BoxStart(j, r.sourceHeight, r.height);
@@ -140,7 +182,7 @@ static bool ReduceAverage(WindowFrame* frame, const RasterShape& shape, const Re
         memset(sums, 0, (size_t)bytes);
         for (uint64_t y = first; y < end; ++y) {
             if (!ReadDecodedRow(frame, shape, r.source.top + (int32_t)y)) return false;
-            AccumulateRow(frame->decodedRow, r, bpp, table, sums);
+            AccumulateRow(frame->decodedRow, r, bpp, table, boxEnds, sums);
         }
         WriteAverages(sums, r, end - first, bitmap.pixels + (uint64_t)j * bitmap.stride);
     }
