@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 
+#include "library_messages.h"
 #include "robustness_support.h"
 
 namespace {
@@ -69,7 +70,7 @@ void ExpectCleanOutcome(const Outcome& outcome, const MessageLog& log, bool sile
         return;
     }
     ASSERT_EQ(log.messages.size(), 1u) << log.messages[0] << " / " << log.messages[1];
-    EXPECT_TRUE(robustness::IsLibraryMessage(log.messages[0])) << log.messages[0];
+    EXPECT_TRUE(testsupport::IsLibraryMessage(log.messages[0])) << log.messages[0];
 }
 
 class FaultSweep : public ::testing::TestWithParam<bool> {

@@ -11,7 +11,6 @@
 #include "bsbchart_host.h"
 #include "chart_writer.h"
 #include "platform/platform.h"
-#include "library_messages.h"
 #include "internal_support.h"
 #include "test_support.h"
 
@@ -100,12 +99,6 @@ inline Outcome RunOperation(Operation operation, const std::string& path, std::s
     outcome.blocksLeft = heap.blocks();
     outcome.fileClosed = ChartOpensAgain(wide);
     return outcome;
-}
-
-inline bool IsLibraryMessage(const std::string& text) {
-    for (const char* known : testsupport::kLibraryMessages)
-        if (text == known) return true;
-    return false;
 }
 
 }  // namespace robustness

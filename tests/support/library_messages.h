@@ -1,27 +1,29 @@
-// Every fixed message the library shows; "Cannot open file: %s." is the one
-// formatted message besides these.
+// Every fixed message the library shows, taken from its own table
+// (bsb::MessageText), so that a text is written once; "Cannot open file:
+// <path>." is the one formatted message besides these. The tests that provoke
+// a message spell out the text the user sees.
 #ifndef BSBCHART_LIBRARY_MESSAGES_H
 #define BSBCHART_LIBRARY_MESSAGES_H
 
+#include <array>
+#include <string>
+
+#include "report/reporter.h"
+
 namespace testsupport {
 
-inline const char* const kLibraryMessages[] = {
-    "Cannot allocate memory to save header section.",
-    "Error reading header.",
-    "real line size is bigger than you expected.",
-    "Error reading one line image.",
-    "Error reading the size of the image.",
-    "Error reading skew angle of the image.",
-    "Error reading CPH record.",
-    "Error reading RGB records.",
-    "Error reading geographic parameters.",
-    "Compression type should be between 1 and 7!",
-    "Error decoding the image line!",
-    "Create a heap first please.",
-    "Your requirement is beyond the scope of the image.",
-    "Cannot allocate memory to save your required bmp.",
-    "Cannot allocate memory for one line image",
-};
+inline const std::array<const char*, bsb::kMessageCount> kLibraryMessages = [] {
+    std::array<const char*, bsb::kMessageCount> texts{};
+    for (int id = 0; id < bsb::kMessageCount; ++id) texts[id] = bsb::MessageText(static_cast<bsb::Message>(id));
+    return texts;
+}();
+
+// Whether `text` is one of the fixed messages, whole.
+inline bool IsLibraryMessage(const std::string& text) {
+    for (const char* known : kLibraryMessages)
+        if (text == known) return true;
+    return false;
+}
 
 }  // namespace testsupport
 
