@@ -33,6 +33,7 @@ using chartwriter::PutBe32;
 using testsupport::HostHeap;
 using testsupport::MessageLog;
 using testsupport::TempDir;
+using testsupport::OpenedChart;
 using testsupport::Utf16Path;
 using Bytes = std::vector<uint8_t>;
 using Messages = std::vector<std::string>;
@@ -58,19 +59,6 @@ Bytes SampleChart(const ChartFaults& faults = {}) {
 uint32_t HeaderLength() { return static_cast<uint32_t>(MakeHeaderBlock(kHeaderText, 4).size()); }
 
 uint32_t TrailerOf(const Bytes& file) { return GetBe32(file, file.size() - 4); }
-
-// A chart file opened for the test, closed at the end.
-struct OpenedChart {
-    explicit OpenedChart(const std::string& path) : file(new bsb::ChartFile) {
-        open = testsupport::OpenQuietly(file.get(), Utf16Path(path).data());
-    }
-    ~OpenedChart() {
-        if (open) bsb::CloseChartFile(file.get());
-    }
-    bsb::ChartFile* get() { return file.get(); }
-    std::unique_ptr<bsb::ChartFile> file;
-    bool open = false;
-};
 
 // A file of 2^31 + tail.size() bytes with holes, for offsets the library must
 // refuse although the file holds them.

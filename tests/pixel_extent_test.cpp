@@ -81,10 +81,7 @@ void ExpectUntouched(const Result& result) {
 
 // The call closed the chart: it opens again at once.
 void ExpectClosed(const std::string& path) {
-    auto file = std::make_unique<bsb::ChartFile>();
-    bool opened = testsupport::OpenQuietly(file.get(), Utf16Path(path).data());
-    EXPECT_TRUE(opened) << path << " was left open";
-    if (opened) bsb::CloseChartFile(file.get());
+    EXPECT_TRUE(testsupport::ChartOpensAgain(path)) << path << " was left open";
 }
 
 // Open file descriptors of the process, where the system lists them.

@@ -63,13 +63,6 @@ inline size_t BitmapBlockSize(const char* bitmap) {
     return 40 + 4 * (size_t{1} << testsupport::Le16(bitmap + 14)) + testsupport::Le32(bitmap + 20);
 }
 
-inline bool ChartOpensAgain(const std::vector<unsigned short>& path) {
-    bsb::ChartFile file;
-    if (!testsupport::OpenQuietly(&file, path.data())) return false;
-    bsb::CloseChartFile(&file);
-    return true;
-}
-
 // The window requests: pixels (1, 1)–(10, 6), and the world rectangle over
 // the same pixels.
 inline Outcome RunOperation(Operation operation, const std::string& path, std::size_t heapLimit = 0) {
@@ -97,7 +90,7 @@ inline Outcome RunOperation(Operation operation, const std::string& path, std::s
         }
     }
     outcome.blocksLeft = heap.blocks();
-    outcome.fileClosed = ChartOpensAgain(wide);
+    outcome.fileClosed = testsupport::ChartOpensAgain(wide.data());
     return outcome;
 }
 
