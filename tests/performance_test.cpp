@@ -20,6 +20,7 @@
 
 #include "bsbchart.h"
 #include "bsbchart_host.h"
+#include "chart_reference.h"
 #include "chart_writer.h"
 #include "system_calls.h"
 #include "test_support.h"
@@ -27,12 +28,10 @@
 
 namespace {
 
+using testsupport::BitsPerPixel;
+using testsupport::kRadiansPerDegree;
 using testsupport::Le32;
 using testsupport::LeI32;
-
-const double kRadiansPerDegree = 0.017453292522222223;
-
-int BitsPerPixel(int type) { return type == 1 ? 1 : type <= 4 ? 4 : 8; }
 
 // Pixels in short runs of random colours, so that rows are long for their
 // width: about one encoded byte per run.

@@ -12,6 +12,7 @@
 
 #include "bsbchart.h"
 #include "bsbchart_host.h"
+#include "chart_reference.h"
 #include "chart_writer.h"
 #include "test_support.h"
 
@@ -20,6 +21,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Messages = std::vector<std::string>;
 using chartwriter::Picture;
+using testsupport::BitsPerPixel;
 using testsupport::HostHeap;
 using testsupport::MessageLog;
 using testsupport::TempDir;
@@ -39,10 +41,6 @@ const std::vector<std::array<int, 4>> kRgb = {{0, 10, 20, 30},   {1, 255, 255, 2
                                               {2, 0, 0, 0},      {3, 255, 0, 0},
                                               {5, 100, 200, 50}, {15, 1, 2, 3},
                                               {300, 10, 20, 30}};
-
-int BitsPerPixel(int compressionType) {
-    return compressionType == 1 ? 1 : compressionType <= 4 ? 4 : 8;
-}
 
 std::string Header(int width, int height, const std::vector<std::array<int, 4>>& rgb = kRgb) {
     chartwriter::HeaderOptions options;

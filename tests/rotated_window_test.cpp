@@ -16,6 +16,7 @@
 
 #include "bsbchart.h"
 #include "bsbchart_host.h"
+#include "chart_reference.h"
 #include "chart_writer.h"
 #include "header/polynomial.h"
 #include "platform/platform.h"
@@ -44,15 +45,12 @@ extern "C" bool __wrap__ZN3bsb13ReadChartFileEPNS_9ChartFileEPvjPj(bsb::ChartFil
 
 namespace {
 
+using testsupport::BitsPerPixel;
+using testsupport::kRadiansPerDegree;
 using testsupport::Le16;
 using testsupport::LeI32;
 
-const double kRadiansPerDegree = 0.017453292522222223;
 const char* kBmpMessage = "Cannot allocate memory to save your required bmp.";
-
-int BitsPerPixel(int compressionType) {
-    return compressionType == 1 ? 1 : compressionType <= 4 ? 4 : 8;
-}
 
 // The rotation between world and chart, with the chart position of world
 // (0, 0).
@@ -354,7 +352,7 @@ TEST_F(RotatedWindowTest, NorthEdgeFollowsTheSkewFromTheFirstCorner) {
         ASSERT_EQ(b.width, g.w);
         EXPECT_EQ(b.at(0, 0), chart.picture.at(static_cast<int>(g.ipx0), static_cast<int>(g.ipy0)));
         // Row 0 samples at (ipx0 + i·cos θ, ipy0 + i·sin θ), truncated.
-        double theta = skew * 0.017453292522222223;
+        double theta = skew * kRadiansPerDegree;
         for (int i = 0; i < b.width; ++i) {
             int x = static_cast<int>(std::cos(theta) * i + static_cast<double>(g.ipx0));
             int y = static_cast<int>(std::sin(theta) * i + static_cast<double>(g.ipy0));
