@@ -88,6 +88,16 @@ struct DecimalCase {
     double expected;
 };
 
+// Each text converts to exactly its expected double.
+template <size_t N>
+void ExpectDecimals(const DecimalCase (&cases)[N]) {
+    for (const auto& c : cases) {
+        double value = bsb::ParseDecimal(c.text);
+        EXPECT_EQ(BitsOf(value), BitsOf(c.expected))
+            << '"' << c.text << "\" gave " << std::hexfloat << value << " expected " << c.expected;
+    }
+}
+
 // Expected values are exact doubles; several differ from the nearest double
 // of the decimal text (what strtod would give) because the conversion sums
 // digits and divides by powers of ten built up by repeated multiplication.
@@ -117,20 +127,18 @@ TEST(ParseDecimal, ConvertsTheTableBitForBit) {
         {"9007199254740993", 9007199254740992.0},
         {"1e+400", HUGE_VAL},
     };
-    for (const auto& c : cases) {
-        double value = bsb::ParseDecimal(c.text);
-        EXPECT_EQ(BitsOf(value), BitsOf(c.expected))
-            << '"' << c.text << "\" gave " << std::hexfloat << value << " expected " << c.expected;
-    }
+    ExpectDecimals(cases);
 }
 
 TEST(ParseDecimal, ReadsTheExponentOnlyWithASign) {
-    EXPECT_EQ(BitsOf(bsb::ParseDecimal("1.5e3")), BitsOf(1.5));
-    EXPECT_EQ(BitsOf(bsb::ParseDecimal("1.5E3")), BitsOf(1.5));
-    EXPECT_EQ(BitsOf(bsb::ParseDecimal("1.5e33")), BitsOf(1.5));
-    EXPECT_EQ(BitsOf(bsb::ParseDecimal("2E10")), BitsOf(2.0));
-    // No digits after the sign: 10^0.
-    EXPECT_EQ(BitsOf(bsb::ParseDecimal("5e-")), BitsOf(5.0));
+    const DecimalCase cases[] = {
+        {"1.5e3", 1.5},
+        {"1.5E3", 1.5},
+        {"1.5e33", 1.5},
+        {"2E10", 2.0},
+        {"5e-", 5.0},  // no digits after the sign: 10^0
+    };
+    ExpectDecimals(cases);
 }
 
 TEST(ParseDecimal, FollowsTheSignAndPointRules) {
@@ -147,19 +155,19 @@ TEST(ParseDecimal, FollowsTheSignAndPointRules) {
         // the later '.' is a fraction digit: (5*100 + ('.' - '0')*10 + 5) / 1000.
         {".5.5", 485.0 / 1000.0},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(BitsOf(bsb::ParseDecimal(c.text)), BitsOf(c.expected)) << '"' << c.text << '"';
-    }
+    ExpectDecimals(cases);
 }
 
 TEST(ParseDecimal, GivesZeroWithoutADigitAndStopsAtTheField) {
-    EXPECT_EQ(BitsOf(bsb::ParseDecimal("")), BitsOf(0.0));
-    EXPECT_EQ(BitsOf(bsb::ParseDecimal("  ")), BitsOf(0.0));
-    EXPECT_EQ(BitsOf(bsb::ParseDecimal("-.")), BitsOf(0.0));
-    const char text[] = "-.\0" "25";
-    EXPECT_EQ(BitsOf(bsb::ParseDecimal(text)), BitsOf(0.0));
-    const char exponent[] = "2.5e+\0" "3";
-    EXPECT_EQ(BitsOf(bsb::ParseDecimal(exponent)), BitsOf(2.5));
+    const DecimalCase cases[] = {
+        {"", 0.0},
+        {"  ", 0.0},
+        {"-.", 0.0},
+        // Digits after the field's terminator are not part of it.
+        {"-.\0" "25", 0.0},
+        {"2.5e+\0" "3", 2.5},
+    };
+    ExpectDecimals(cases);
 }
 
 // ---------------------------------------------------------------- RA=
@@ -335,48 +343,59 @@ TEST(HeaderFields, AreCutAtFourHundredNinetyNineCharacters) {
     EXPECT_TRUE(log.messages.empty());
 }
 
+// A field reader's outcome: whether it succeeded and the values it left in
+// its outputs, which start as -7 (width, height) or -99 (angle, value).
+struct FieldReading {
+    bool ok;
+    std::vector<double> values;
+};
+using FieldReader = FieldReading (*)(bsb::HeaderText text);
+
+FieldReading ReadRasterSize(bsb::HeaderText text) {
+    int32_t width = -7;
+    int32_t height = -7;
+    bool ok = bsb::ParseRasterSize(text, &width, &height, testsupport::Shown());
+    return {ok, {static_cast<double>(width), static_cast<double>(height)}};
+}
+
+FieldReading ReadSkewAngle(bsb::HeaderText text) {
+    double angle = -99.0;
+    bool ok = bsb::ParseSkewAngle(text, &angle, testsupport::Shown());
+    return {ok, {angle}};
+}
+
+FieldReading ReadCph(bsb::HeaderText text) {
+    double value = -99.0;
+    bool ok = bsb::ParseCph(text, &value, testsupport::Shown());
+    return {ok, {value}};
+}
+
 TEST(HeaderFields, AreNotSearchedOrCopiedPastTheHeaderText) {
     // Each text is cut short; what follows in memory must not be seen.
     const std::string memory = "VER/3.0\r\nKNP/SC=5000\r\nBSB/RA=980,760,\r\nSK=12.25\r\nCPH/1.5\r\n";
-    {
+    struct Case {
+        const char* what;
+        FieldReader read;
+        const char* cutIn;  // the text ends `keep` characters into this
+        uint32_t keep;
+        FieldReading expected;
+        std::vector<std::string> messages;
+    };
+    const Case cases[] = {
+        {"key cut", ReadRasterSize, "RA=", 2, {false, {-7, -7}}, {kSizeMessage}},
+        {"height cut", ReadRasterSize, "760", 1, {true, {980, 7}}, {}},
+        {"key cut", ReadSkewAngle, "SK=", 2, {false, {-99}}, {kSkewMessage}},
+        {"angle cut", ReadSkewAngle, "12.25", 3, {true, {12}}, {}},
+        {"key cut", ReadCph, "CPH/", 3, {false, {-99}}, {kCphMessage}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " in " + c.cutIn);
         MessageLog log;
-        int32_t width = -7;
-        int32_t height = -7;
-        bsb::HeaderText text{memory.data(), static_cast<uint32_t>(memory.find("RA=") + 2)};
-        EXPECT_FALSE(bsb::ParseRasterSize(text, &width, &height, testsupport::Shown()));
-        EXPECT_EQ(log.messages, std::vector<std::string>{kSizeMessage});
-        EXPECT_EQ(width, -7);
-    }
-    {
-        MessageLog log;
-        int32_t width = 0;
-        int32_t height = 0;
-        bsb::HeaderText text{memory.data(), static_cast<uint32_t>(memory.find("760") + 1)};
-        EXPECT_TRUE(bsb::ParseRasterSize(text, &width, &height, testsupport::Shown()));
-        EXPECT_EQ(width, 980);
-        EXPECT_EQ(height, 7);
-    }
-    {
-        MessageLog log;
-        double angle = -99.0;
-        bsb::HeaderText text{memory.data(), static_cast<uint32_t>(memory.find("SK=") + 2)};
-        EXPECT_FALSE(bsb::ParseSkewAngle(text, &angle, testsupport::Shown()));
-        EXPECT_EQ(log.messages, std::vector<std::string>{kSkewMessage});
-        EXPECT_EQ(angle, -99.0);
-    }
-    {
-        MessageLog log;
-        double angle = 0.0;
-        bsb::HeaderText text{memory.data(), static_cast<uint32_t>(memory.find("12.25") + 3)};
-        EXPECT_TRUE(bsb::ParseSkewAngle(text, &angle, testsupport::Shown()));
-        EXPECT_EQ(angle, 12.0);
-    }
-    {
-        MessageLog log;
-        double value = -99.0;
-        bsb::HeaderText text{memory.data(), static_cast<uint32_t>(memory.find("CPH/") + 3)};
-        EXPECT_FALSE(bsb::ParseCph(text, &value, testsupport::Shown()));
-        EXPECT_EQ(log.messages, std::vector<std::string>{kCphMessage});
+        bsb::HeaderText text{memory.data(), static_cast<uint32_t>(memory.find(c.cutIn) + c.keep)};
+        FieldReading reading = c.read(text);
+        EXPECT_EQ(reading.ok, c.expected.ok);
+        EXPECT_EQ(reading.values, c.expected.values);
+        EXPECT_EQ(log.messages, c.messages);
     }
     EXPECT_EQ(bsb::FindKey(bsb::HeaderText{memory.data(), 0}, "V", 0), bsb::kNotFound);
     EXPECT_EQ(bsb::FindKey(TextOf(memory), "VER/", 0), 0u);
