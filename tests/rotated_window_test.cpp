@@ -291,22 +291,46 @@ chartwriter::Picture Colours(int colours) {
     });
 }
 
+// Where a window's samples fall, beyond matching the model pixel for pixel.
+enum Coverage {
+    kAllOnChart,        // no sample off the chart
+    kPartlyOffChart,    // some samples off the chart, not all
+    kAllOffChart,
+    kReachesLastColumn, // some samples read chart column W - 1
+    kClampedOntoChart,  // some samples the region's edge moved onto the chart
+};
+
+void ExpectCoverage(Coverage coverage, const Expected& e) {
+    const int samples = static_cast<int>(e.pixels.size());
+    switch (coverage) {
+    case kAllOnChart: EXPECT_EQ(e.outside, 0); break;
+    case kPartlyOffChart:
+        EXPECT_GT(e.outside, 0);
+        EXPECT_LT(e.outside, samples);
+        break;
+    case kAllOffChart: EXPECT_EQ(e.outside, samples); break;
+    case kReachesLastColumn: EXPECT_GT(e.lastColumn, 0); break;
+    case kClampedOntoChart: EXPECT_GT(e.clampedOnChart, 0); break;
+    }
+}
+
 TEST_F(RotatedWindowTest, EveryPixelIsTheChartPixelUnderItsSample) {
     struct Place {
         const char* name;
         double c, r, width, height;
+        Coverage coverage;
     } places[] = {
-        {"inside", 25.3, 6.6, 20.0, 15.0},
-        {"inside, one column further", 26.3, 6.6, 20.0, 15.0},
-        {"inside, narrow", 30.7, 12.2, 7.2, 9.5},
-        {"past the south edge", 20.5, 25.4, 18.0, 30.0},
-        {"past the east edge", 45.6, 8.3, 25.0, 20.0},
-        {"past the north-west corner", -3.4, -6.8, 20.0, 16.0},
+        {"inside", 25.3, 6.6, 20.0, 15.0, kAllOnChart},
+        {"inside, one column further", 26.3, 6.6, 20.0, 15.0, kAllOnChart},
+        {"inside, narrow", 30.7, 12.2, 7.2, 9.5, kAllOnChart},
+        {"past the south edge", 20.5, 25.4, 18.0, 30.0, kPartlyOffChart},
+        {"past the east edge", 45.6, 8.3, 25.0, 20.0, kReachesLastColumn},
+        {"past the north-west corner", -3.4, -6.8, 20.0, 16.0, kPartlyOffChart},
         // Corner 0 truncates toward the chart and the edges round up, so that
         // the last samples fall past the region onto its chart pixels.
-        {"clamped onto the chart", -2.95, -2.95, 20.55, 16.55},
-        {"wholly east", 80.2, 10.1, 12.0, 10.0},
-        {"wholly west", -40.2, 10.1, 12.0, 10.0},
+        {"clamped onto the chart", -2.95, -2.95, 20.55, 16.55, kClampedOntoChart},
+        {"wholly east", 80.2, 10.1, 12.0, 10.0, kAllOffChart},
+        {"wholly west", -40.2, 10.1, 12.0, 10.0, kAllOffChart},
     };
     struct Kind {
         int compressionType;
@@ -320,20 +344,7 @@ TEST_F(RotatedWindowTest, EveryPixelIsTheChartPixelUnderItsSample) {
             SCOPED_TRACE(std::string(p.name) + ", compression type " +
                          std::to_string(kind.compressionType));
             World r = RectangleAt(kFrame30, p.c, p.r, p.width, p.height);
-            Expected e = Check(chart, r);
-            std::string name = p.name;
-            if (name.rfind("wholly", 0) == 0) {
-                EXPECT_EQ(e.outside, static_cast<int>(e.pixels.size()));
-            } else if (name == "past the south edge" || name == "past the north-west corner") {
-                EXPECT_GT(e.outside, 0);
-                EXPECT_LT(e.outside, static_cast<int>(e.pixels.size()));
-            } else if (name == "past the east edge") {
-                EXPECT_GT(e.lastColumn, 0);
-            } else if (name == "clamped onto the chart") {
-                EXPECT_GT(e.clampedOnChart, 0);
-            } else {
-                EXPECT_EQ(e.outside, 0);
-            }
+            ExpectCoverage(p.coverage, Check(chart, r));
         }
     }
     EXPECT_EQ(log_.messages, std::vector<std::string>{});
