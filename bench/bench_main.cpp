@@ -135,7 +135,7 @@ void CheckDecodersAgree(const RowSet& set, int type) {
 }
 
 void RegisterDecoding(const std::string& name, const RowSet& set, int type) {
-    int bpp = bsb::DecodedBitsPerPixel(type);
+    int bpp = bsb::BitsPerPixel(type);
     size_t rowBytes = static_cast<size_t>(W) * bpp / 8;
     benchmark::RegisterBenchmark((name + "/library").c_str(), [set, type](benchmark::State& state) {
         std::vector<uint8_t> out(W);
@@ -297,7 +297,7 @@ void RegisterWorldWindow(const std::string& name, const Chart& chart) {
 void RegisterResampling(const std::string& name, const Chart& chart, const EncodedChart& encoded) {
     benchmark::RegisterBenchmark((name + "/library").c_str(), [&chart, &encoded](
                                                                   benchmark::State& state) {
-        int bpp = bsb::DecodedBitsPerPixel(chart.type);
+        int bpp = bsb::BitsPerPixel(chart.type);
         SkewedSetup setup = LocateWindow(SkewedHeader(), CentreWorldWindow(), bpp);
         std::vector<uint8_t> bytes(setup.regionBytes);
         std::vector<uint8_t> decoded(W);
@@ -331,7 +331,7 @@ void RegisterResampling(const std::string& name, const Chart& chart, const Encod
     })->MinTime(0.3);
     // The floor: copying the output's bytes out of the region row by row.
     benchmark::RegisterBenchmark((name + "/copy").c_str(), [&chart](benchmark::State& state) {
-        int bpp = bsb::DecodedBitsPerPixel(chart.type);
+        int bpp = bsb::BitsPerPixel(chart.type);
         SkewedSetup setup = LocateWindow(SkewedHeader(), CentreWorldWindow(), bpp);
         std::vector<uint8_t> bytes(setup.regionBytes, 0x12);
         size_t rowBytes = 1000u * static_cast<size_t>(bpp) / 8;
@@ -490,7 +490,7 @@ int main(int argc, char** argv) {
     const Chart* uprights[] = {&up4, &up7};
     for (const Chart* chart : uprights) {
         std::string t = std::to_string(chart->type);
-        int bpp = bsb::WindowBitsPerPixel(chart->type);
+        int bpp = bsb::BitsPerPixel(chart->type);
         RegisterPixelWindow("full/" + t, *chart, full, 1.0);
         RegisterReadBaseline("full/" + t + "/floor", *chart, 0, chart->bytes.size(),
                              BitmapBytes(W, H, bpp), 1.0);
@@ -561,7 +561,7 @@ int main(int argc, char** argv) {
         uint64_t allowed = chart.headerLength + 2ull * W;
         std::string what = "header block " + std::to_string(chart.headerLength) + " B + 2 row buffers";
         if (m.skewed) {
-            uint64_t region = LocateWindow(SkewedHeader(), w, bsb::WindowBitsPerPixel(chart.type)).regionBytes;
+            uint64_t region = LocateWindow(SkewedHeader(), w, bsb::BitsPerPixel(chart.type)).regionBytes;
             allowed += region;
             what += " + region " + std::to_string(region) + " B";
         }
