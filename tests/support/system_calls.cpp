@@ -1,6 +1,6 @@
 // Counts the file system calls the process makes. The executable is linked
-// with -Wl,--wrap for each (see cmake/system_calls.cmake), so every call from
-// its own objects, the library's among them, passes through here.
+// with -Wl,--wrap for each (the systemcalls target's link options), so every
+// call from its own objects, the library's among them, passes through here.
 #include "system_calls.h"
 
 #include <sys/types.h>
@@ -10,21 +10,30 @@
 #endif
 
 static uint64_t g_systemCalls = 0;
+static std::vector<SystemRead>* g_reads = nullptr;
 
 void ResetSystemCalls() { g_systemCalls = 0; }
 uint64_t SystemCalls() { return g_systemCalls; }
+void RecordSystemReads(std::vector<SystemRead>* reads) { g_reads = reads; }
+
+static void Count(int64_t offset, uint64_t count) {
+    ++g_systemCalls;
+    if (g_reads) g_reads->push_back({offset, count});
+}
 
 #if defined(_WIN32)
 // The system's calls are reached through the import table: the test is
-// linked with --wrap for ReadFile's pointer, which leads to the counter. A
-// read at an offset is SetFilePointer and ReadFile there, one pread on POSIX;
-// the ReadFile calls are what is counted.
+// linked with --wrap for ReadFile's pointer, which leads to the counter.
 extern "C" {
 extern decltype(&ReadFile) __real___imp_ReadFile;
 
 static BOOL WINAPI CountedReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD delivered,
                                    LPOVERLAPPED overlapped) {
-    ++g_systemCalls;
+    int64_t offset = -1;
+    if (overlapped)
+        offset = static_cast<int64_t>((static_cast<uint64_t>(overlapped->OffsetHigh) << 32) |
+                                      overlapped->Offset);
+    Count(offset, count);
     return __real___imp_ReadFile(file, buffer, count, delivered, overlapped);
 }
 
@@ -39,15 +48,15 @@ off_t __real_lseek(int fd, off_t offset, int whence);
 off_t __real_lseek64(int fd, off_t offset, int whence);
 
 ssize_t __wrap_read(int fd, void* buffer, size_t count) {
-    ++g_systemCalls;
+    Count(-1, count);
     return __real_read(fd, buffer, count);
 }
 ssize_t __wrap_pread(int fd, void* buffer, size_t count, off_t offset) {
-    ++g_systemCalls;
+    Count(offset, count);
     return __real_pread(fd, buffer, count, offset);
 }
 ssize_t __wrap_pread64(int fd, void* buffer, size_t count, off_t offset) {
-    ++g_systemCalls;
+    Count(offset, count);
     return __real_pread64(fd, buffer, count, offset);
 }
 off_t __wrap_lseek(int fd, off_t offset, int whence) {
