@@ -7,6 +7,7 @@ INTERRUPTING_WRITE is the library tests/command_support/interrupting_write.cpp
 builds, preloaded to interrupt the command in the middle of writing.
 Fails when Pillow is missing: it is what reads the BMP files back.
 """
+import fcntl
 import json
 import math
 import os
@@ -110,6 +111,26 @@ def header_polynomial(path, key):
     return [float(v) for v in coefficients]
 
 
+def header_text(path):
+    with open(path, "rb") as f:
+        return f.read().split(b"\0", 1)[0].decode("ascii")
+
+
+def header_field(header, record, field):
+    """FIELD= of RECORD, its continuation lines included, as the header holds it."""
+    lines = header.split("\r\n")
+    start = next(i for i, line in enumerate(lines) if line.startswith(record))
+    text = lines[start][len(record):]
+    for line in lines[start + 1:]:
+        if not line.startswith("    "):
+            break
+        text += "," + line.strip()
+    for item in text.split(","):
+        if item.startswith(field + "="):
+            return item[len(field) + 1:]
+    return None
+
+
 def evaluate(p, x, y):
     return (p[1] * x + p[2] * y) + p[0]
 
@@ -193,10 +214,56 @@ class InfoTest(unittest.TestCase):
             with self.subTest(args):
                 result = run("info", path, *args)
                 self.assertEqual(result.returncode, 1)
-                self.assertEqual(result.stderr, "bsbchart: Error reading geographic parameters.\n")
+                # The library's message, and which record the handle found missing.
+                self.assertEqual(result.stderr, "bsbchart: Error reading geographic parameters. "
+                                                "(record PWX/ missing or unreadable)\n")
                 self.assertIn(want, result.stdout)
                 self.assertIn("720", result.stdout)
 
+
+    def test_header_metadata(self):
+        keys = ["RGB", "DAY", "DSK", "NGT", "NGR", "GRY", "PRC", "PRG"]
+        for name, bpp in [("harbour-4", 4), ("harbour-7", 8), ("harbour-skew-4", 4), ("harbour-skew-7", 8)]:
+            with self.subTest(name):
+                header = header_text(chart(name))
+                # The header's own records, read here independently.
+                want = {"name": header_field(header, "BSB/", "NA"), "scale": header_field(header, "KNP/", "SC"),
+                        "datum": header_field(header, "KNP/", "GD"), "projection": header_field(header, "KNP/", "PR"),
+                        "units": header_field(header, "KNP/", "UN")}
+                palettes = [key for key in keys if f"\n{key}/" in "\n" + header.replace("\r\n", "\n")]
+                text, data = self.info(name)
+                self.assertEqual({key: data[key] for key in want}, want)
+                self.assertEqual((data["bits_per_pixel"], data["palettes"]), (bpp, palettes))
+                self.assertEqual(text.splitlines()[6:], [
+                    f"bits:    {bpp} per pixel",
+                    "palettes: " + ", ".join(palettes),
+                    f"name:    {want['name']}",
+                    f"scale:   1:{want['scale']}",
+                    f"datum:   {want['datum']}",
+                    f"projection: {want['projection']}",
+                    f"units:   {want['units']}"])
+        # What the samples carry, so that the reading above cannot come up empty.
+        self.assertEqual(self.info("harbour-4")[1]["palettes"], ["RGB", "DAY", "DSK", "NGT"])
+        self.assertEqual(self.info("harbour-7")[1]["name"], "PORT CARREG HARBOUR")
+
+    def test_fields_the_header_lacks(self):
+        # Same-length edits: the record keys are renamed away.
+        directory = fresh_dir()
+        path = os.path.join(directory, "plain.kap")
+        data = read(chart("harbour-7"))
+        for old, new in [(b",GD=", b",GX="), (b"KNP/SC=", b"KNP/SX="), (b"NA=", b"NX=")]:
+            self.assertIn(old, data)
+            data = data.replace(old, new, 1)
+        with open(path, "wb") as f:
+            f.write(data)
+        result = run("info", path, "--json")
+        self.assertEqual((result.returncode, result.stderr), (0, ""))
+        fields = json.loads(result.stdout)
+        self.assertEqual((fields["name"], fields["scale"], fields["datum"], fields["projection"]),
+                         (None, None, None, "MERCATOR"))
+        text = run("info", path).stdout.splitlines()
+        for line in ["name:    not given", "scale:   not given", "datum:   not given"]:
+            self.assertIn(line, text)
 
     def test_several_charts(self):
         names = ["harbour-4", "harbour-skew-7", "harbour-7"]
@@ -220,7 +287,7 @@ class InfoTest(unittest.TestCase):
                 result = run("info", chart("harbour-4"), missing, chart("harbour-7"), *args)
                 # The others are still shown; the status tells one failed.
                 self.assertEqual(result.returncode, 1)
-                self.assertEqual(result.stderr, f"bsbchart: Cannot open file: {missing}.\n")
+                self.assertEqual(result.stderr, f"bsbchart: Cannot open file: {missing}. (no such file)\n")
                 self.assertEqual(result.stdout, separator.join(run("info", chart(name), *args).stdout
                                                                for name in ["harbour-4", "harbour-7"]))
 
@@ -341,7 +408,66 @@ class WindowTest(unittest.TestCase):
         self.check_bmp(path, (100, 50), 4)
         missing = os.path.join(directory, "Kein Hafen ß.kap")
         result = run("info", missing)
-        self.assertEqual(result.stderr, f"bsbchart: Cannot open file: {missing}.\n")
+        self.assertEqual(result.stderr, f"bsbchart: Cannot open file: {missing}. (no such file)\n")
+
+    def test_chart_name_that_is_not_utf8(self):
+        # A valid Linux name: its bytes reach the handle interface as they are.
+        directory = fresh_dir()
+        utf8 = copy_chart("harbour-skew-4", directory, "utf8")
+        name = os.path.join(os.fsencode(directory), b"Hafen \xe6r\xf8")  # Latin-1 "Ærø"
+        shutil.copyfile(utf8, name + b".kap")
+        info = run_bytes("info", name + b".kap", "--json")
+        self.assertEqual((info.returncode, info.stderr), (0, b""))
+        data, reference = json.loads(info.stdout), json.loads(run("info", utf8, "--json").stdout)
+        # JSON stays UTF-8: the bytes that are not show as U+FFFD.
+        self.assertEqual(data.pop("chart"), name.decode("utf-8", "replace") + ".kap")
+        reference.pop("chart")
+        self.assertEqual(data, reference)
+        text = run_bytes("info", name + b".kap")
+        self.assertEqual((text.returncode, text.stderr), (0, b""))
+        self.assertEqual(text.stdout.splitlines()[0], b"chart:   " + name + b".kap")
+        self.assertEqual(text.stdout.splitlines()[1:], run("info", utf8).stdout.encode().splitlines()[1:])
+        # Windows hold the bytes the four calls give for the same chart.
+        for args, suffix in [(["--pixels", "10,20,299,199"], b".px-10-20-299-199.bmp"),
+                             (["--world", "-4.170,50.3658,-4.139,50.3499"],
+                              b".world-4.17W-50.3658N-4.139W-50.3499N.bmp")]:
+            with self.subTest(args=args):
+                result = run_bytes("window", name + b".kap", *args)
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                self.assertTrue(result.stdout.startswith(name + suffix + b": "), result.stdout)
+                reference = run_bytes("window", utf8, *args, "-o", "-").stdout
+                self.assertEqual(read(name + suffix), reference)
+        for args, message in [
+                (["window", name + b".kap", "--pixels", "0,0,0,0"], b"bsbchart: window outside the chart\n"),
+                (["info", name + b"-missing.kap"], b"bsbchart: no such file: " + name + b"-missing.kap\n")]:
+            with self.subTest(args=args):
+                result = run_bytes(*args)
+                self.assertEqual((result.returncode, result.stdout, result.stderr), (1, b"", message))
+
+    def test_world_window_touching_a_skewed_chart(self):
+        # Inside the box around the turned sheet but off the sheet itself:
+        # its north-west corner of the box is open sea beyond the chart.
+        wpx = header_polynomial(chart("harbour-skew-4"), "WPX/")
+        wpy = header_polynomial(chart("harbour-skew-4"), "WPY/")
+        box = json.loads(run("info", chart("harbour-skew-4"), "--json").stdout)["world"]
+        off = (box["west"], box["north"], box["west"] + 0.003, box["north"] - 0.002)
+        corners = [(off[0], off[1]), (off[2], off[1]), (off[2], off[3]), (off[0], off[3])]
+        rows = [evaluate(wpy, x, y) for x, y in corners]
+        self.assertTrue(all(row < 0 for row in rows), rows)  # above the sheet's top row
+        # Overlapping the sheet's west corner: kept.
+        columns = [evaluate(wpx, x, y) for x, y in corners]
+        self.assertTrue(all(column < 720 for column in columns))
+        edge = (box["west"] - 0.002, 50.3600, box["west"] + 0.004, 50.3550)
+        directory = fresh_dir()
+        for rect, status in [(off, 1), (edge, 0)]:
+            with self.subTest(rect=rect):
+                out = os.path.join(directory, "out.bmp")
+                result = run("window", chart("harbour-skew-4"), "--world", ",".join(repr(v) for v in rect),
+                             "-o", out)
+                self.assertEqual(result.returncode, status, result)
+                self.assertEqual(os.path.exists(out), status == 0)
+                if status:
+                    self.assertEqual(result.stderr, "bsbchart: the window lies outside the chart\n")
 
     def test_output_replaces_an_existing_file(self):
         directory = fresh_dir()
@@ -536,7 +662,7 @@ class ErrorTest(unittest.TestCase):
         self.assertTrue(run("help", "help").stdout.startswith("usage: bsbchart help [COMMAND]\n"))
         # After "--" a "--help" is a chart's name.
         result = run("info", "--", "--help")
-        self.assertEqual((result.returncode, result.stderr), (1, "bsbchart: Cannot open file: --help.\n"))
+        self.assertEqual((result.returncode, result.stderr), (1, "bsbchart: Cannot open file: --help. (no such file)\n"))
 
     def test_usage_errors(self):
         c = chart("harbour-4")
@@ -580,6 +706,44 @@ class ErrorTest(unittest.TestCase):
                 self.assertIn(message, lines[0])
                 self.assertTrue(lines[1].startswith("usage: bsbchart "), lines[1])
         self.assertEqual(sorted(os.listdir(charts)), before)
+
+    def test_open_failures_give_the_reason(self):
+        directory = fresh_dir()
+        source = copy_chart("harbour-4", directory)
+        empty = os.path.join(directory, "empty.kap")
+        open(empty, "wb").close()
+        missing = os.path.join(directory, "missing.kap")
+
+        def held(lock):
+            """A reader of the chart in another process holding it."""
+            holder = open(source, "rb")
+            fcntl.flock(holder, lock)
+            return holder
+        cases = [
+            (missing, None, f"Cannot open file: {missing}. (no such file)"),
+            (directory, None, f"Cannot open file: {directory}. (not a regular file)"),
+            (empty, None, "Error reading header. (header missing or truncated)"),
+            (source, fcntl.LOCK_EX, f"Cannot open file: {source}. (chart in use)"),
+            # A handle's shared lock lets other handles in but no exclusive call.
+            (source, fcntl.LOCK_SH, f"Cannot open file: {source}. (chart in use)"),
+        ]
+        for path, lock, message in cases:
+            for args in [["info", path], ["window", path, "--pixels", "0,0,9,9", "-o", "-"]]:
+                with self.subTest(args=args, lock=lock):
+                    holder = held(lock) if lock else None
+                    try:
+                        result = run(*args)
+                    finally:
+                        if holder:
+                            holder.close()
+                    self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                     (1, "", f"bsbchart: {message}\n"))
+        # Each chart's own message names it when info shows several.
+        result = run("info", source, empty, missing)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(result.stderr.splitlines(), [
+            f"bsbchart: {empty}: Error reading header. (header missing or truncated)",
+            f"bsbchart: Cannot open file: {missing}. (no such file)"])
 
     def test_failures_leave_no_file(self):
         directory = fresh_dir()

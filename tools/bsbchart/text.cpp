@@ -76,9 +76,32 @@ std::string ShortestDouble(double value) {
     return std::string(text, result.ptr);
 }
 
-std::string JsonString(const std::string& utf8) {
+// The length of the valid UTF-8 sequence at s[0], or 0 when there is none.
+static size_t Utf8SequenceLength(const unsigned char* s, size_t n) {
+    const unsigned c = s[0];
+    const size_t extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : 4;
+    if (extra == 4 || extra >= n) return 0;
+    unsigned code = extra == 0 ? c : c & (0x3F >> extra);
+    for (size_t k = 1; k <= extra; ++k) {
+        if ((s[k] & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (s[k] & 0x3F);
+    }
+    static const unsigned kSmallest[] = {0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return extra + 1;
+}
+
+std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (unsigned char c : utf8) {
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = s[i];
+        const size_t length = Utf8SequenceLength(s + i, text.size() - i);
+        if (length == 0) {
+            out += "\\ufffd";  // a byte that is not UTF-8
+            ++i;
+            continue;
+        }
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
@@ -87,8 +110,9 @@ std::string JsonString(const std::string& utf8) {
             std::snprintf(escape, sizeof escape, "\\u%04x", c);
             out += escape;
         } else {
-            out += static_cast<char>(c);
+            out.append(text, i, length);
         }
+        i += length;
     }
     return out + "\"";
 }

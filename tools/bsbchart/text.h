@@ -19,7 +19,8 @@ std::string Utf8FromUtf16(const unsigned short* text);
 // The shortest decimal text that reads back as the same double.
 std::string ShortestDouble(double value);
 
-std::string JsonString(const std::string& utf8);
+// A JSON string; a byte that is not part of valid UTF-8 becomes U+FFFD.
+std::string JsonString(const std::string& text);
 
 std::filesystem::path PathFromUtf8(const std::string& utf8);
 
