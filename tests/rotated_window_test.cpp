@@ -18,30 +18,11 @@
 #include "bsbchart_host.h"
 #include "chart_reference.h"
 #include "chart_writer.h"
+#include "chartfile/read_cache.h"
 #include "header/polynomial.h"
-#include "platform/platform.h"
 #include "internal_support.h"
+#include "system_calls.h"
 #include "test_support.h"
-
-// Every read the chart file layer makes goes through here (the test is linked
-// with --wrap for the platform's ReadChartFile), so a test sees each byte
-// range asked of the file, whether the platform serves it from its cached
-// windows or from the system.
-struct FileRead {
-    int64_t offset;
-    uint32_t count;
-};
-static std::vector<FileRead>* g_fileReads = nullptr;
-
-extern "C" bool __real__ZN3bsb13ReadChartFileEPNS_9ChartFileEPvjPj(bsb::ChartFile*, void*, uint32_t,
-                                                                    uint32_t*);
-extern "C" bool __wrap__ZN3bsb13ReadChartFileEPNS_9ChartFileEPvjPj(bsb::ChartFile* file,
-                                                                    void* destination,
-                                                                    uint32_t count,
-                                                                    uint32_t* delivered) {
-    if (g_fileReads) g_fileReads->push_back({file->position, count});
-    return __real__ZN3bsb13ReadChartFileEPNS_9ChartFileEPvjPj(file, destination, count, delivered);
-}
 
 namespace {
 
@@ -90,8 +71,9 @@ struct Chart {
     double skew;
 };
 
+// `commentBytes` > 0 adds a comment line of that many characters to the header.
 Chart MakeChart(const testsupport::TempDir& dir, const std::string& name, const Frame& f,
-                const chartwriter::Picture& picture, int compressionType) {
+                const chartwriter::Picture& picture, int compressionType, size_t commentBytes = 0) {
     chartwriter::HeaderOptions options;
     options.width = picture.width;
     options.height = picture.height;
@@ -101,6 +83,7 @@ Chart MakeChart(const testsupport::TempDir& dir, const std::string& name, const 
     options.extraLines = {
         "WPX/1," + Coefficient(f.ox) + "," + Coefficient(f.Cos()) + "," + Coefficient(f.Sin()),
         "WPY/1," + Coefficient(f.oy) + "," + Coefficient(f.Sin()) + "," + Coefficient(-f.Cos())};
+    if (commentBytes > 0) options.extraLines.push_back("!" + std::string(commentBytes - 1, '-'));
     Chart chart;
     chart.header = chartwriter::MakeHeaderText(options);
     chart.bytes = chartwriter::BuildChart(chart.header, picture, compressionType);
@@ -491,7 +474,17 @@ TEST_F(RotatedWindowTest, InfiniteCornersAreRefused) {
     EXPECT_EQ(heap_.blocks(), 0u);
 }
 
+// The reads are those the system is asked for (the test links the systemcalls
+// target). The chart's header and each of its rows are longer than a block of
+// the read cache, so that the cache passes every read of them on to the
+// platform unchanged: one system read per row read.
 TEST_F(RotatedWindowTest, OnlyTheRegionsRowsAreReadEachOnce) {
+    // Runs of two pixels, a byte each at 4 bits per pixel: rows of some
+    // width / 2 bytes.
+    const int width = 2 * static_cast<int>(bsb::kCacheBlockSize) + 128;
+    chartwriter::Picture picture = chartwriter::MakePicture(
+        width, kHeight, [](int x, int y) { return 1 + (x / 2 * 7 + y * 5) % 15; });
+    Chart chart = MakeChart(dir_, "rows.kap", kFrame30, picture, 4, bsb::kCacheBlockSize);
     struct Place {
         const char* name;
         double c, r, width, height;
@@ -499,33 +492,37 @@ TEST_F(RotatedWindowTest, OnlyTheRegionsRowsAreReadEachOnce) {
         {"inside", 25.3, 6.6, 20.0, 15.0},
         {"past the north-west corner", -3.4, -6.8, 20.0, 16.0},
         {"past the south edge", 20.5, 25.4, 18.0, 30.0},
-        {"wholly east", 80.2, 10.1, 12.0, 10.0},
+        {"wholly east", width + 19.2, 10.1, 12.0, 10.0},
     };
-    Chart chart = MakeChart(dir_, "rows.kap", kFrame30, Colours(16), 4);
     uint32_t table = chartwriter::GetBe32(chart.bytes, chart.bytes.size() - 4);
     uint32_t firstRow = chartwriter::GetBe32(chart.bytes, table);
+    ASSERT_GE(firstRow, bsb::kCacheBlockSize);
     auto rowRead = [&](int64_t row) {
         uint32_t start = chartwriter::GetBe32(chart.bytes, table + 4 * row);
         uint32_t end = chartwriter::GetBe32(chart.bytes, table + 4 * (row + 1));
-        return FileRead{start, end - start};
+        return SystemRead{start, end - start};
     };
+    for (int64_t y = 0; y < kHeight; ++y) ASSERT_GE(rowRead(y).count, bsb::kCacheBlockSize) << y;
     for (const Place& p : places) {
         SCOPED_TRACE(p.name);
         World r = RectangleAt(kFrame30, p.c, p.r, p.width, p.height);
         Geometry g = Locate(chart, r);
-        std::vector<FileRead> expected;
+        std::vector<SystemRead> expected;
         for (int64_t y = std::max<int64_t>(g.y0, 0); y <= std::min<int64_t>(g.y1, kHeight - 1); ++y)
             expected.push_back(rowRead(y));
         ASSERT_FALSE(expected.empty());
-        std::vector<FileRead> reads;
-        g_fileReads = &reads;
+        std::vector<SystemRead> reads;
+        RecordSystemReads(&reads);
         char* block = Window(chart, r);
-        g_fileReads = nullptr;
+        RecordSystemReads(nullptr);
         ASSERT_NE(block, nullptr);
         FreeChartBlock(heap_.get(), block);
-        std::vector<FileRead> rowReads;
-        for (const FileRead& read : reads)
-            if (read.offset >= firstRow && read.offset < table) rowReads.push_back(read);
+        // The reads of raster bytes alone: not the header's, nor the block
+        // at the file's end that holds the index table and the trailer.
+        std::vector<SystemRead> rowReads;
+        for (const SystemRead& read : reads)
+            if (read.offset >= firstRow && read.offset + static_cast<int64_t>(read.count) <= table)
+                rowReads.push_back(read);
         ASSERT_EQ(rowReads.size(), expected.size());
         for (size_t k = 0; k < expected.size(); ++k) {
             EXPECT_EQ(rowReads[k].offset, expected[k].offset) << "read " << k;
