@@ -8,6 +8,7 @@
 #include "arguments.h"
 #include "commands.h"
 #include "output_file.h"
+#include "serve.h"
 #include "text.h"
 
 #if defined(_WIN32)
@@ -66,6 +67,7 @@ int Run(const command::Invocation& invocation) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "serve") == 0) return command::RunServe(Arguments(argc, argv));
     command::TreatFileSizeLimitAsWriteError();
     command::UsageError error;
     const std::optional<command::Invocation> invocation = command::ParseArguments(Arguments(argc, argv), error);
