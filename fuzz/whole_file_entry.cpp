@@ -1,6 +1,7 @@
 #include <cstring>
 #include <string>
 
+#include "bsbchart_c.h"
 #include "bsbchart_host.h"
 #include "fuzz_entries.h"
 #include "fuzz_messages.h"
@@ -93,6 +94,120 @@ static void FinishWindow(char* bitmap, void* heap, const char* call) {
     FreeChartBlock(heap, bitmap);
 }
 
+// The C interface on the same chart, its memory from heaps of the input's
+// limit: every status in range, a bitmap exactly on success, nothing shown,
+// every block back in its heap, the chart in use while the handle holds it
+// and free after close.
+static void RunCInterfaceOperations(const WholeFileInput& input, const unsigned short* path) {
+    MessageCounter messages;
+    void* handleHeap = CreateChartHeap(input.heapLimit);
+    void* windowHeap = CreateChartHeap(input.heapLimit);
+    if (!handleHeap || !windowHeap) Violation("CreateChartHeap failed");
+    bsbchart_allocator handleMemory, windowMemory;
+    if (bsbchart_heap_allocator(handleHeap, &handleMemory) != BSBCHART_OK ||
+        bsbchart_heap_allocator(windowHeap, &windowMemory) != BSBCHART_OK)
+        Violation("bsbchart_heap_allocator refused a heap");
+    auto expectStatus = [](int32_t status, const bsbchart_error* error, const char* call) {
+        if (status < BSBCHART_OK || status > BSBCHART_E_PALETTE)
+            Violation(std::string(call) + ": status " + std::to_string(status) + " out of range");
+        if (error && error->status != status) Violation(std::string(call) + ": error record differs");
+        char text[300];
+        if (error && bsbchart_error_text(error, "chart.kap", text, sizeof text) != strlen(text))
+            Violation(std::string(call) + ": error text cut");
+    };
+    // Any path names the in-memory chart; a plain one goes as UTF-8.
+    std::string narrow;
+    bool ascii = true;
+    for (const unsigned short* p = path; *p; ++p) {
+        ascii = ascii && *p < 0x80;
+        narrow += (char)*p;
+    }
+    bsbchart* chart = nullptr;
+    bsbchart_error error;
+    bsbchart_status status = ascii ? bsbchart_open(narrow.c_str(), &handleMemory, &chart, &error)
+                                   : bsbchart_open_utf16((const uint16_t*)path, &handleMemory, &chart,
+                                                         &error);
+    expectStatus(status, &error, "bsbchart_open");
+    if ((status == BSBCHART_OK) != (chart != nullptr)) Violation("bsbchart_open: handle and status disagree");
+    if (!chart && CountChartBlocks(handleHeap) != 0) Violation("bsbchart_open left blocks on failure");
+    if (chart) {
+        bsb::ChartFile exclusive;
+        if (testsupport::OpenQuietly(&exclusive, path)) {
+            bsb::CloseChartFile(&exclusive);
+            Violation("the chart opened exclusively while a handle held it");
+        }
+        bsbchart_info info;
+        if (bsbchart_get_info(chart, &info) != BSBCHART_OK || info.width < 1 || info.height < 1 ||
+            (info.bits_per_pixel != 1 && info.bits_per_pixel != 4 && info.bits_per_pixel != 8))
+            Violation("bsbchart_get_info: out of range");
+        for (int32_t field = 0; field < BSBCHART_FIELD_COUNT; ++field) {
+            const char* value = bsbchart_get_field(chart, field);
+            if (value && strlen(value) >= 500) Violation("bsbchart_get_field: longer than a field");
+        }
+        size_t length = 0;
+        const char* text = bsbchart_header_text(chart, &length);
+        if (!text || strlen(text) != length) Violation("bsbchart_header_text: length differs");
+        double x = 0, y = 0, column = 0, row = 0, extent[4];
+        expectStatus(bsbchart_pixel_to_world(chart, input.window.left, input.window.top, &x, &y, &error),
+                     &error, "bsbchart_pixel_to_world");
+        expectStatus(bsbchart_world_to_pixel(chart, input.left, input.top, &column, &row, &error), &error,
+                     "bsbchart_world_to_pixel");
+        expectStatus(bsbchart_world_extent(chart, &extent[0], &extent[1], &extent[2], &extent[3], &error),
+                     &error, "bsbchart_world_extent");
+        uint8_t table[1024];
+        int32_t palette = (int32_t)(input.heapLimit % BSBCHART_PALETTE_COUNT);
+        expectStatus(bsbchart_get_palette(chart, palette, input.heapLimit & 1, table), nullptr,
+                     "bsbchart_get_palette");
+        bsbchart_rect window = {input.window.left, input.window.top, input.window.right,
+                                input.window.bottom};
+        uint32_t width = 1 + (uint32_t)input.window.right % 41, height = 1 + (uint32_t)input.window.bottom % 29;
+        uint32_t flags = BSBCHART_DOUBLED_COLOURS | ((input.heapLimit >> 1) & BSBCHART_AREA_AVERAGE);
+        for (int call = 0; call < 4; ++call) {
+            static const char* const kCalls[] = {"bsbchart_pixel_window", "bsbchart_world_window",
+                                                 "bsbchart_reduced_window", "bsbchart_reduced_world_window"};
+            void* bitmap = nullptr;
+            if (call == 0)
+                status = bsbchart_pixel_window(chart, window, palette, flags & BSBCHART_DOUBLED_COLOURS,
+                                               &windowMemory, &bitmap, &error);
+            else if (call == 1)
+                status = bsbchart_world_window(chart, input.left, input.top, input.right, input.bottom,
+                                               BSBCHART_PALETTE_RGB, BSBCHART_DOUBLED_COLOURS,
+                                               &windowMemory, &bitmap, &error);
+            else if (call == 2)
+                status = bsbchart_reduced_window(chart, window, width, height, palette, flags,
+                                                 &windowMemory, &bitmap, &error);
+            else
+                status = bsbchart_reduced_world_window(chart, input.left, input.top, input.right,
+                                                       input.bottom, width, height, BSBCHART_PALETTE_RGB,
+                                                       flags, &windowMemory, &bitmap, &error);
+            expectStatus(status, &error, kCalls[call]);
+            if ((status == BSBCHART_OK) != (bitmap != nullptr))
+                Violation(std::string(kCalls[call]) + ": bitmap and status disagree");
+            if (CountChartBlocks(windowHeap) != (bitmap ? 1u : 0u))
+                Violation(std::string(kCalls[call]) + " left blocks in the heap");
+            if (!bitmap) continue;
+            const uint8_t* b = (const uint8_t*)bitmap;
+            if ((b[14] | (b[15] << 8)) == 24) {
+                // No colour table: read every byte the header says there is.
+                uint64_t size = 40 + (uint64_t)GetLe32(b + 20);
+                volatile uint32_t sum = 0;
+                for (uint64_t i = 0; i < size; ++i) sum = sum + b[i];
+            } else {
+                CheckBitmap((const char*)bitmap, kCalls[call]);
+            }
+            if (call >= 2 && (GetLe32(b + 4) != width || -(int32_t)GetLe32(b + 8) != (int32_t)height))
+                Violation(std::string(kCalls[call]) + ": bitmap size differs from the request");
+            FreeChartBlock(windowHeap, bitmap);
+        }
+        bsbchart_close(chart);
+    }
+    if (CountChartBlocks(handleHeap) != 0) Violation("bsbchart_close left blocks in the heap");
+    ExpectClosed(path, "bsbchart_close");
+    DestroyChartHeap(windowHeap);
+    DestroyChartHeap(handleHeap);
+    messages.ExpectOutcome(true, false, "the C interface");
+}
+
 void RunWholeFileOperations(const WholeFileInput& input, const unsigned short* path) {
     // The over-long skew field fails silently; it needs an "SK=" in the file.
     bool silentAllowed = ChartHasKey(input, "SK=");
@@ -131,6 +246,7 @@ void RunWholeFileOperations(const WholeFileInput& input, const unsigned short* p
     ExpectClosed(path, "GetWindowBmp(world)");
     FinishWindow(bitmap, heap, "GetWindowBmp(world)");
     DestroyChartHeap(heap);
+    RunCInterfaceOperations(input, path);
 }
 
 }  // namespace fuzzentry
