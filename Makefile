@@ -5,7 +5,7 @@ JOBS ?= 2
 CMAKE_FLAGS ?= -DBSBCHART_WERROR=ON
 FUZZ_SECONDS ?= 60
 
-.PHONY: all build check demo bench fuzz check-sanitize check-valgrind check-windows check-arm clean
+.PHONY: all build check demo bench bench-serve fuzz check-sanitize check-valgrind check-windows check-arm clean
 
 all: build
 
@@ -23,6 +23,10 @@ demo: build
 
 bench:
 	sh bench/run.sh
+
+# The viewer under load: 16 clients on loopback, with and without the tile cache.
+bench-serve:
+	sh bench/serve_load.sh
 
 fuzz:
 	FUZZ_SECONDS=$(FUZZ_SECONDS) sh fuzz/run.sh
