@@ -311,7 +311,7 @@ void RegisterResampling(const std::string& name, const Chart& chart, const Encod
         }
         bsb::Region region{setup.x0, setup.x1, setup.y0, setup.y1,
                            setup.x1 - setup.x0 + 1, setup.stride, bpp, bytes.data()};
-        double theta = kSkewDegrees * 0.017453292522222223;
+        double theta = kSkewDegrees * bsb::kRadiansPerDegree;
         bsb::Rotation rotation{std::sin(theta), std::cos(theta),
                                static_cast<double>(static_cast<int32_t>(setup.px[0])),
                                static_cast<double>(static_cast<int32_t>(setup.py[0]))};
@@ -448,73 +448,95 @@ void PrintTable() {
                     l.baseline.c_str(), l.baselineFigure.c_str(), l.ratio.c_str(), l.target.c_str());
 }
 
-char TempTemplate[] = "/tmp/bsbchart-bench-XXXXXX";
+// ---------------------------------------------------------------- steps
 
-}  // namespace
-}  // namespace bench
-
-int main(int argc, char** argv) {
-    using namespace bench;
-    // With a filter only the timings it selects are run and shown.
-    bool filtered = false;
-    for (int i = 1; i < argc; ++i) filtered |= std::strncmp(argv[i], "--benchmark_filter", 18) == 0;
-    benchmark::Initialize(&argc, argv);
-    SetMessageSink(Silence, nullptr);
-
-    auto started = std::chrono::steady_clock::now();
+// The four charts the run measures, in a fresh temporary directory, and the
+// encoded rows they were written from.
+struct Charts {
     EncodedChart type4, type7;
-    EncodeCharts(&type4, &type7);
-    const char* dir = mkdtemp(TempTemplate);
-    if (!dir) return 1;
-    Chart up4 = WriteChart(dir, "upright4.kap", UprightHeader(), type4);
-    Chart up7 = WriteChart(dir, "upright7.kap", UprightHeader(), type7);
-    Chart sk4 = WriteChart(dir, "skewed4.kap", SkewedHeader(), type4);
-    Chart sk7 = WriteChart(dir, "skewed7.kap", SkewedHeader(), type7);
-    double generation =
+    std::string dir;
+    Chart up4, up7, sk4, sk7;
+    double generationSeconds = 0;
+
+    std::vector<const Chart*> Uprights() const { return {&up4, &up7}; }
+};
+
+void WriteCharts(Charts* charts) {
+    auto started = std::chrono::steady_clock::now();
+    EncodeCharts(&charts->type4, &charts->type7);
+    char dirTemplate[] = "/tmp/bsbchart-bench-XXXXXX";
+    if (!mkdtemp(dirTemplate)) std::exit(1);
+    charts->dir = dirTemplate;
+    charts->up4 = WriteChart(charts->dir, "upright4.kap", UprightHeader(), charts->type4);
+    charts->up7 = WriteChart(charts->dir, "upright7.kap", UprightHeader(), charts->type7);
+    charts->sk4 = WriteChart(charts->dir, "skewed4.kap", SkewedHeader(), charts->type4);
+    charts->sk7 = WriteChart(charts->dir, "skewed7.kap", SkewedHeader(), charts->type7);
+    charts->generationSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::fprintf(stderr, "charts of %d × %d generated in %.1f s: type 4 %.1f MB, type 7 %.1f MB\n",
-                 W, H, generation, up4.bytes.size() / 1e6, up7.bytes.size() / 1e6);
+                 W, H, charts->generationSeconds, charts->up4.bytes.size() / 1e6,
+                 charts->up7.bytes.size() / 1e6);
+}
 
-    // Realistic rows: every 40th row below the margin; long runs: the margin.
-    RowSet real4 = PickRows(type4, kMarginRows, H, 40), real7 = PickRows(type7, kMarginRows, H, 40);
-    RowSet long4 = PickRows(type4, 102, 500, 2), long7 = PickRows(type7, 102, 500, 2);
-    for (auto [set, type] : {std::pair{&real4, 4}, {&real7, 7}, {&long4, 4}, {&long7, 7}})
+void RemoveCharts(const Charts& charts) {
+    for (const Chart* chart : {&charts.up4, &charts.up7, &charts.sk4, &charts.sk7})
+        std::remove(chart->path.c_str());
+    rmdir(charts.dir.c_str());
+}
+
+// The rows the decoders are timed on: every 40th row below the margin
+// (realistic rows) and rows of the margin (long runs).
+struct DecodingRows {
+    RowSet real4, real7, long4, long7;
+};
+
+DecodingRows PickDecodingRows(const Charts& charts) {
+    DecodingRows rows;
+    rows.real4 = PickRows(charts.type4, kMarginRows, H, 40);
+    rows.real7 = PickRows(charts.type7, kMarginRows, H, 40);
+    rows.long4 = PickRows(charts.type4, 102, 500, 2);
+    rows.long7 = PickRows(charts.type7, 102, 500, 2);
+    for (auto [set, type] : {std::pair{&rows.real4, 4}, {&rows.real7, 7}, {&rows.long4, 4},
+                             {&rows.long7, 7}})
         CheckDecodersAgree(*set, type);
-    RegisterDecoding("decode/realistic/4", real4, 4);
-    RegisterDecoding("decode/realistic/7", real7, 7);
-    RegisterDecoding("decode/long/4", long4, 4);
-    RegisterDecoding("decode/long/7", long7, 7);
+    return rows;
+}
 
-    RECT full = {0, 0, W - 1, H - 1};
-    RECT screen = {W / 2 - 400, H / 2 - 240, W / 2 + 399, H / 2 + 239};
-    const Chart* uprights[] = {&up4, &up7};
-    for (const Chart* chart : uprights) {
+// The whole chart, and a screen of 800 × 480 pixels in its middle.
+constexpr RECT kFull = {0, 0, W - 1, H - 1};
+constexpr RECT kScreen = {W / 2 - 400, H / 2 - 240, W / 2 + 399, H / 2 + 239};
+
+void RegisterTimings(const Charts& charts, const DecodingRows& rows) {
+    RegisterDecoding("decode/realistic/4", rows.real4, 4);
+    RegisterDecoding("decode/realistic/7", rows.real7, 7);
+    RegisterDecoding("decode/long/4", rows.long4, 4);
+    RegisterDecoding("decode/long/7", rows.long7, 7);
+    for (const Chart* chart : charts.Uprights()) {
         std::string t = std::to_string(chart->type);
         int bpp = bsb::BitsPerPixel(chart->type);
-        RegisterPixelWindow("full/" + t, *chart, full, 1.0);
+        RegisterPixelWindow("full/" + t, *chart, kFull, 1.0);
         RegisterReadBaseline("full/" + t + "/floor", *chart, 0, chart->bytes.size(),
                              BitmapBytes(W, H, bpp), 1.0);
-        RegisterPixelWindow("screen/" + t, *chart, screen, 0.3);
+        RegisterPixelWindow("screen/" + t, *chart, kScreen, 0.3);
         RegisterReadBaseline("screen/" + t + "/floor", *chart, 0, chart->bytes.size(),
                              BitmapBytes(800, 480, bpp), 0.3);
-        uint32_t from = RowOffset(*chart, screen.top), to = RowOffset(*chart, screen.bottom + 1);
+        uint32_t from = RowOffset(*chart, kScreen.top), to = RowOffset(*chart, kScreen.bottom + 1);
         RegisterReadBaseline("screen/" + t + "/rowsfloor", *chart, from, to - from,
                              BitmapBytes(800, 480, bpp), 0.3);
     }
-    RegisterWorldWindow("world/4", sk4);
-    RegisterWorldWindow("world/7", sk7);
-    RegisterResampling("resample/4", sk4, type4);
-    RegisterResampling("resample/7", sk7, type7);
+    RegisterWorldWindow("world/4", charts.sk4);
+    RegisterWorldWindow("world/7", charts.sk7);
+    RegisterResampling("resample/4", charts.sk4, charts.type4);
+    RegisterResampling("resample/7", charts.sk7, charts.type7);
+}
 
-    Collector collector;
-    benchmark::RunSpecifiedBenchmarks(&collector);
-    std::fprintf(stderr, "\n");
-
-    DecodingLines("Decode realistic rows, type 4", "decode/realistic/4", real4.pixels(), 1.5);
-    DecodingLines("Decode realistic rows, type 7", "decode/realistic/7", real7.pixels(), 1.5);
-    DecodingLines("Decode long-run rows, type 4", "decode/long/4", long4.pixels(), 4.0);
-    DecodingLines("Decode long-run rows, type 7", "decode/long/7", long7.pixels(), 4.0);
-    for (const Chart* chart : uprights) {
+// The table's lines of the timings that ran.
+void TimingLines(const Charts& charts, const DecodingRows& rows) {
+    DecodingLines("Decode realistic rows, type 4", "decode/realistic/4", rows.real4.pixels(), 1.5);
+    DecodingLines("Decode realistic rows, type 7", "decode/realistic/7", rows.real7.pixels(), 1.5);
+    DecodingLines("Decode long-run rows, type 4", "decode/long/4", rows.long4.pixels(), 4.0);
+    DecodingLines("Decode long-run rows, type 7", "decode/long/7", rows.long7.pixels(), 4.0);
+    for (const Chart* chart : charts.Uprights()) {
         std::string t = std::to_string(chart->type);
         std::string size = Format("%.1f MB", chart->bytes.size() / 1e6);
         WindowLine("Full-chart pixel window, type " + t, "full/" + t,
@@ -539,23 +561,26 @@ int main(int argc, char** argv) {
                            Format("%.1f×", resample / copy),
                            "< 5 ns/px" + Verdict(resample < 5.0)});
     }
+}
 
+// The heap each kind of window holds beyond its result, against what it
+// needs, and the file buffer on the stack.
+void MemoryLines(const Charts& charts) {
     struct MemoryCase {
         std::string label;
         const Chart* chart;
         bool skewed;
     };
-    std::vector<MemoryCase> memoryCases = {{"800 × 480 window, type 4", &up4, false},
-                                           {"800 × 480 window, type 7", &up7, false},
-                                           {"1000 × 1000 world window, skewed, type 4", &sk4, true},
-                                           {"1000 × 1000 world window, skewed, type 7", &sk7, true}};
-    if (filtered) memoryCases.clear();
+    const MemoryCase memoryCases[] = {{"800 × 480 window, type 4", &charts.up4, false},
+                                      {"800 × 480 window, type 7", &charts.up7, false},
+                                      {"1000 × 1000 world window, skewed, type 4", &charts.sk4, true},
+                                      {"1000 × 1000 world window, skewed, type 7", &charts.sk7, true}};
     for (const MemoryCase& m : memoryCases) {
         const Chart& chart = *m.chart;
         WorldWindow w = CentreWorldWindow();
         std::function<char*(void*)> call = [&](void* heap) {
             return m.skewed ? GetWindowBmp(chart.wide.data(), heap, w.left, w.top, w.right, w.bottom)
-                            : GetWindowBmp(chart.wide.data(), heap, screen);
+                            : GetWindowBmp(chart.wide.data(), heap, kScreen);
         };
         int64_t peak = PeakBeyondResult(call);
         uint64_t allowed = chart.headerLength + 2ull * W;
@@ -570,25 +595,60 @@ int main(int argc, char** argv) {
                            Format("%.3f×", static_cast<double>(peak) / static_cast<double>(allowed)),
                            "≤ 1×" + Verdict(peak >= 0 && static_cast<uint64_t>(peak) <= allowed)});
     }
-    if (!filtered)
-        g_lines.push_back({"File buffer on the stack of each call", std::to_string(sizeof(bsb::ChartFile)) + " B",
+    g_lines.push_back({"File buffer on the stack of each call", std::to_string(sizeof(bsb::ChartFile)) + " B",
                        "", "", "", "fixed"});
+}
 
-    for (const Chart* chart : uprights) {
-        if (filtered) break;
+// System calls per row of a full-chart window.
+void SystemCallLines(const Charts& charts) {
+    for (const Chart* chart : charts.Uprights()) {
         double perRow = SystemCallsPerRow(
-            [&](void* heap) { return GetWindowBmp(chart->wide.data(), heap, full); }, H);
+            [&](void* heap) { return GetWindowBmp(chart->wide.data(), heap, kFull); }, H);
         g_lines.push_back({"System calls per row, full-chart window, type " + std::to_string(chart->type),
                            Format("%.3f", perRow), "limit", "2", Format("%.2f×", perRow / 2),
                            "≤ 2" + Verdict(perRow <= 2.0)});
     }
+}
 
-    PrintTable();
-    double total = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+void PrintRunSummary(const Charts& charts, double totalSeconds) {
     std::printf("\nCharts %d × %d, generated in %.1f s; type 4 file %.1f MB, type 7 file %.1f MB. "
                 "CPU time per call; whole run %.0f s.\n",
-                W, H, generation, up4.bytes.size() / 1e6, up7.bytes.size() / 1e6, total);
-    for (const Chart* chart : {&up4, &up7, &sk4, &sk7}) std::remove(chart->path.c_str());
-    rmdir(dir);
+                W, H, charts.generationSeconds, charts.up4.bytes.size() / 1e6,
+                charts.up7.bytes.size() / 1e6, totalSeconds);
+}
+
+// With a filter only the timings it selects are run and shown.
+bool Filtered(int argc, char** argv) {
+    bool filtered = false;
+    for (int i = 1; i < argc; ++i) filtered |= std::strncmp(argv[i], "--benchmark_filter", 18) == 0;
+    return filtered;
+}
+
+}  // namespace
+}  // namespace bench
+
+int main(int argc, char** argv) {
+    using namespace bench;
+    bool filtered = Filtered(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    SetMessageSink(Silence, nullptr);
+    auto started = std::chrono::steady_clock::now();
+
+    Charts charts;
+    WriteCharts(&charts);
+    DecodingRows rows = PickDecodingRows(charts);
+    RegisterTimings(charts, rows);
+    Collector collector;
+    benchmark::RunSpecifiedBenchmarks(&collector);
+    std::fprintf(stderr, "\n");
+
+    TimingLines(charts, rows);
+    if (!filtered) {
+        MemoryLines(charts);
+        SystemCallLines(charts);
+    }
+    PrintTable();
+    PrintRunSummary(charts, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    RemoveCharts(charts);
     return 0;
 }
