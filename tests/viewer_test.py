@@ -607,6 +607,16 @@ class CommandLineTest(unittest.TestCase):
                                  "usage: bsbchart serve CHART... [--port N] [--bind ADDRESS] [--cache MB]")
             self.assertEqual(result.stdout, "")
 
+    def test_help(self):
+        usage = "usage: bsbchart serve CHART... [--port N] [--bind ADDRESS] [--cache MB]"
+        own = subprocess.run([COMMAND, "serve", "--help"], capture_output=True, encoding="utf-8")
+        self.assertEqual((own.returncode, own.stdout.splitlines()[0], own.stderr), (0, usage, ""))
+        self.assertIn("--bind ADDRESS    the address to listen on (default 127.0.0.1", own.stdout)
+        topic = subprocess.run([COMMAND, "help", "serve"], capture_output=True, encoding="utf-8")
+        self.assertEqual((topic.returncode, topic.stdout), (0, own.stdout))
+        general = subprocess.run([COMMAND, "--help"], capture_output=True, encoding="utf-8").stdout
+        self.assertIn("  serve     the charts as a map in the browser", general)
+
     def test_interrupt_stops_cleanly_and_no_cache_makes_every_tile(self):
         process, address = start_server(chart("harbour-7"), "--cache", "0")
         try:

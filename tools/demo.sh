@@ -34,4 +34,7 @@ for chart in harbour-4 harbour-7 harbour-skew-4 harbour-skew-7; do
   "$command" window "$samples/$chart.kap" --world "$world" -o "$demo/$chart.$world_name.bmp"
   echo
 done
+if "$command" serve --help >/dev/null 2>&1; then
+  echo "To look at the charts in a browser: $command serve $samples/*.kap"
+fi
 echo "Charts in $samples/, windows in $demo/"

@@ -68,6 +68,7 @@ int Run(const command::Invocation& invocation) {
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "serve") == 0) return command::RunServe(Arguments(argc, argv));
+    if (argc == 3 && std::strcmp(argv[1], "help") == 0 && std::strcmp(argv[2], "serve") == 0) return command::RunServe({"serve", "--help"});
     command::TreatFileSizeLimitAsWriteError();
     command::UsageError error;
     const std::optional<command::Invocation> invocation = command::ParseArguments(Arguments(argc, argv), error);

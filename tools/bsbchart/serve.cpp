@@ -29,6 +29,7 @@ int RunServe(const std::vector<std::string>&) {
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -413,6 +414,9 @@ int RunServe(const std::vector<std::string>& args) {
             const timespec pause = {0, 200 * 1000 * 1000};
             while (!done) {
                 if (sigtimedwait(&stopSignals, nullptr, &pause) > 0) {
+                    // A signal that comes before the server has started
+                    // listening stops it once it has.
+                    while (!done && !server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
                     server.stop();
                     return;
                 }
