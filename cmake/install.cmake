@@ -1,6 +1,7 @@
-# cmake --install: the shared library with its SONAME links, both headers,
+# cmake --install: the shared library with its SONAME links, the headers,
 # the bsbchart command, a CMake package (find_package(bsbchart) gives
-# bsbchart::bsbchart) and a pkg-config file.
+# bsbchart::bsbchart), a pkg-config file, and the MIT licence in
+# share/doc/bsbchart.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -17,6 +18,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/bsbchart.h ${PROJECT_SOURCE_DIR}/inc
 if(TARGET bsbchart_command)
   install(TARGETS bsbchart_command RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 install(EXPORT bsbchartTargets
   NAMESPACE bsbchart::

@@ -18,6 +18,11 @@ for link in libbsbchart.so libbsbchart.so.1; do
 done
 readelf -d "$libdir/libbsbchart.so" | grep -q 'SONAME.*libbsbchart\.so\.1' ||
   { echo "check_installed: the library's SONAME is not libbsbchart.so.1" >&2; exit 1; }
+cmp -s "$source/LICENSE" "$prefix/share/doc/bsbchart/LICENSE" ||
+  { echo "check_installed: share/doc/bsbchart/LICENSE is not the project's LICENSE" >&2; exit 1; }
+for header in bsbchart.h bsbchart_host.h bsbchart_c.h; do
+  [ -f "$prefix/include/$header" ] || { echo "check_installed: include/$header is missing" >&2; exit 1; }
+done
 
 "$build/tools/samples/bsbchart-samples" "$work/charts" >/dev/null
 
@@ -30,10 +35,19 @@ cmake --build "$work/example" >/dev/null
 echo "== pkg-config bsbchart"
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
 echo "version $(pkg-config --modversion bsbchart)"
+# The README's command: the rpath lets the program find libbsbchart.so.1.
 # shellcheck disable=SC2046
 c++ -std=c++17 -o "$work/host-pc" "$source/examples/host.cpp" $(pkg-config --cflags --libs bsbchart) \
-  -Wl,-rpath,"$libdir"
+  -Wl,-rpath,$(pkg-config --variable=libdir bsbchart)
 "$work/host-pc" "$work/charts/harbour-skew-4.kap"
+# Without it the program only runs with LD_LIBRARY_PATH, as the README says.
+# shellcheck disable=SC2046
+c++ -std=c++17 -o "$work/host-plain" "$source/examples/host.cpp" $(pkg-config --cflags --libs bsbchart)
+if "$work/host-plain" "$work/charts/harbour-4.kap" >/dev/null 2>&1; then
+  echo "check_installed: a program built without the rpath found the library on its own" >&2
+  exit 1
+fi
+LD_LIBRARY_PATH="$(pkg-config --variable=libdir bsbchart)" "$work/host-plain" "$work/charts/harbour-4.kap"
 
 echo "== installed command"
 "$prefix/bin/bsbchart" --version
