@@ -1,8 +1,9 @@
 #!/bin/sh
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer
-# (build-asan, every report fatal), then the concurrency test under
-# ThreadSanitizer (build-tsan). Uses the system's C++ compiler (Debian's g++,
-# whose sanitizer runtimes are the packages libasan8, libubsan1 and libtsan2).
+# (build-asan, every report fatal), then the concurrency test and the C
+# interface's threads test under ThreadSanitizer (build-tsan). Uses the
+# system's C++ compiler (Debian's g++, whose sanitizer runtimes are the
+# packages libasan8, libubsan1 and libtsan2).
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -49,12 +50,13 @@ cmake -S "$ROOT" -B "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBSBCH
 cmake --build "$ROOT/build-asan" -j "$JOBS"
 (cd "$ROOT/build-asan" && ctest --output-on-failure -j "$JOBS")
 
-echo "check-sanitize: threads (build-tsan, concurrency test)"
+echo "check-sanitize: threads (build-tsan, concurrency test and one C interface handle on many threads)"
 cmake -S "$ROOT" -B "$ROOT/build-tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBSBCHART_WERROR=ON \
   -DCMAKE_CXX_COMPILER="$CXX" \
   -DCMAKE_CXX_FLAGS="$TSAN_FLAGS" \
   -DCMAKE_EXE_LINKER_FLAGS="$TSAN_FLAGS" \
   -DCMAKE_SHARED_LINKER_FLAGS="$TSAN_FLAGS" -DBSBCHART_TOOLS=OFF >/dev/null
-cmake --build "$ROOT/build-tsan" -j "$JOBS" --target concurrency_test
+cmake --build "$ROOT/build-tsan" -j "$JOBS" --target concurrency_test c_interface_threads_test
 $NORANDOM "$ROOT/build-tsan/tests/concurrency_test"
+$NORANDOM "$ROOT/build-tsan/tests/c_interface_threads_test"
 echo "check-sanitize: passed"
