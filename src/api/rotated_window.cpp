@@ -66,31 +66,55 @@ static bool AllocateRegion(WindowFrame* frame, Region* region) {
     return Fail(frame->reporter, kCannotAllocateBitmap);
 }
 
-// Copies chart columns max(x0, 0) … min(x1, W - 1) of the decoded row. At 4
-// bits per pixel an odd count of columns loses the last one to the byte
-// rounding; at 1 bit the partial last byte is kept, masked to the chart.
-static void CopyRegionRow(const Region& region, const unsigned char* decoded, int32_t width,
-                          unsigned char* out) {
+// Chart columns max(x0, 0) … min(x1, W - 1) of a decoded row: the bytes
+// that hold them and where they go in a region row. At 4 bits per pixel an
+// odd count of columns loses the last one to the byte rounding; at 1 bit the
+// partial last byte is kept, masked to the chart.
+struct RegionColumns {
+    bool any;
+    uint64_t firstByte;  // in the decoded row
+    uint64_t wholeBytes;
+    uint32_t extraBits;  // columns in the partial last byte, at 1 bit only
+    uint64_t outOffset;  // in the region row
+};
+
+static RegionColumns ColumnsOf(const Region& region, int32_t width) {
+    RegionColumns columns = {false, 0, 0, 0, 0};
     int64_t first = region.x0 > 0 ? region.x0 : 0;
     int64_t last = region.x1 < width - 1 ? region.x1 : width - 1;
-    if (first > last) return;
-    uint64_t columns = (uint64_t)(last - first + 1);
-    uint64_t bytes = columns * (uint64_t)region.bpp / 8;
-    unsigned char* to = out + (uint64_t)(first - region.x0) * (uint64_t)region.bpp / 8;
-    const unsigned char* from = decoded + (uint64_t)first * (uint64_t)region.bpp / 8;
-    memcpy(to, from, (size_t)bytes);
-    uint32_t extraBits = (uint32_t)(columns % 8);
-    if (region.bpp == 1 && extraBits != 0)
-        to[bytes] = (unsigned char)(from[bytes] & (0xFF00u >> extraBits));
+    if (first > last) return columns;
+    uint64_t count = (uint64_t)(last - first + 1);
+    columns.any = true;
+    columns.firstByte = (uint64_t)first * (uint64_t)region.bpp / 8;
+    columns.wholeBytes = count * (uint64_t)region.bpp / 8;
+    columns.extraBits = region.bpp == 1 ? (uint32_t)(count % 8) : 0;
+    columns.outOffset = (uint64_t)(first - region.x0) * (uint64_t)region.bpp / 8;
+    return columns;
 }
 
+static void CopyRegionRow(const RegionColumns& columns, const unsigned char* decoded,
+                          unsigned char* out) {
+    if (!columns.any) return;
+    unsigned char* to = out + columns.outOffset;
+    const unsigned char* from = decoded + columns.firstByte;
+    memcpy(to, from, (size_t)columns.wholeBytes);
+    if (columns.extraBits != 0)
+        to[columns.wholeBytes] =
+            (unsigned char)(from[columns.wholeBytes] & (0xFF00u >> columns.extraBits));
+}
+
+// Only the bytes the region takes are decoded; rows of a region that lies
+// beside the chart are still read and checked.
 static bool FillRegion(WindowFrame* frame, const RasterShape& shape, const Region& region) {
+    RegionColumns columns = ColumnsOf(region, shape.width);
+    uint32_t firstByte = (uint32_t)columns.firstByte;
+    uint32_t byteCount = (uint32_t)columns.wholeBytes + (columns.extraBits != 0 ? 1 : 0);
     unsigned char* out = region.bytes;
     for (int64_t y = region.y0; y <= region.y1; ++y, out += region.stride) {
         if (y < 0) continue;
         if (y > shape.height - 1) break;
-        if (!ReadDecodedRow(frame, shape, (int32_t)y)) return false;
-        CopyRegionRow(region, frame->decodedRow, shape.width, out);
+        if (!ReadDecodedColumns(frame, shape, (int32_t)y, firstByte, byteCount)) return false;
+        CopyRegionRow(columns, frame->decodedRow, out);
     }
     return true;
 }

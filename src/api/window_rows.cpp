@@ -44,16 +44,21 @@ static bool ReadRow(WindowFrame* frame, uint32_t* capacity, uint32_t rowNumber) 
                           frame->reporter);
 }
 
-bool ReadDecodedRow(WindowFrame* frame, const RasterShape& shape, int32_t row) {
+bool ReadDecodedColumns(WindowFrame* frame, const RasterShape& shape, int32_t row,
+                        uint32_t firstByte, uint32_t byteCount) {
     uint32_t capacity = (uint32_t)shape.width;
     uint32_t width = (uint32_t)shape.width;
     if (!ReadRow(frame, &capacity, (uint32_t)row + 1)) return false;
-    if (DecodeRasterRow(frame->encodedRow, capacity, frame->decodedRow, &width,
-                        shape.compressionType, frame->reporter))
+    if (DecodeRasterColumns(frame->encodedRow, capacity, frame->decodedRow, &width,
+                            shape.compressionType, firstByte, byteCount, frame->reporter))
         return true;
     if (frame->reporter->status == kStatusRowDecode && frame->reporter->row < 0)
         frame->reporter->row = row;
     return false;
+}
+
+bool ReadDecodedRow(WindowFrame* frame, const RasterShape& shape, int32_t row) {
+    return ReadDecodedColumns(frame, shape, row, 0, (uint32_t)shape.width);
 }
 
 bool CopyWindowRows(WindowFrame* frame, const RasterShape& shape, int32_t left, int32_t top) {
@@ -62,7 +67,8 @@ bool CopyWindowRows(WindowFrame* frame, const RasterShape& shape, int32_t left, 
     uint64_t count = (uint64_t)bitmap.bpp * bitmap.width / 8;
     unsigned char* out = bitmap.pixels;
     for (uint32_t j = 0; j < bitmap.height; ++j, out += bitmap.stride) {
-        if (!ReadDecodedRow(frame, shape, top + (int32_t)j)) return false;
+        if (!ReadDecodedColumns(frame, shape, top + (int32_t)j, (uint32_t)from, (uint32_t)count))
+            return false;
         memcpy(out, frame->decodedRow + from, (size_t)count);
     }
     return true;

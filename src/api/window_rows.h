@@ -40,8 +40,17 @@ bool PrepareWindow(WindowFrame* frame, const RasterShape& shape, uint32_t width,
 // buffer, which keeps the previous row's pixels where this one decodes short.
 bool ReadDecodedRow(WindowFrame* frame, const RasterShape& shape, int32_t row);
 
+// The same, writing only bytes firstByte … firstByte + byteCount - 1 of the
+// decoded-row buffer: the bytes a window copies. The row is still read and
+// checked whole. Those bytes come out as ReadDecodedRow leaves them as long as
+// the rows before it were decoded over the same bytes (or whole); the other
+// bytes keep what they held.
+bool ReadDecodedColumns(WindowFrame* frame, const RasterShape& shape, int32_t row,
+                        uint32_t firstByte, uint32_t byteCount);
+
 // Fills the bitmap's rows from chart rows top … top + height - 1, each taken
-// byte-aligned from the byte that holds column `left`.
+// byte-aligned from the byte that holds column `left`; only those bytes of
+// each row are decoded.
 bool CopyWindowRows(WindowFrame* frame, const RasterShape& shape, int32_t left, int32_t top);
 
 }  // namespace bsb

@@ -14,7 +14,6 @@ int BitsPerPixel(int compressionType) {
     return (uint32_t)compressionType <= 4 ? 4 : 8;
 }
 
-
 struct RunFormat {
     int colourShift;  // 7 - compression type
     uint32_t colourMask;
@@ -24,22 +23,27 @@ struct RunFormat {
 // Short runs are stored as one 8-byte word that may reach past the run. The
 // bytes every row within the tolerance writes (safeBytes) are rewritten by
 // the runs that follow, so the word may reach up to there, less the 8 bytes
-// the shadow reads ahead. A row that fails gets the bytes past its last pixel
-// back from the shadow: what the last such word's bytes held before the row,
-// where no run has written them.
+// the shadow reads ahead, and never past the range. A row that fails gets
+// the bytes past its last pixel back from the shadow: what the last such
+// word's bytes held before the row, where no run has written them.
 #if (defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) || defined(_M_IX86) || \
     defined(_M_X64) || defined(_M_ARM) || defined(_M_ARM64)
-const bool kWordStores = true;
+const bool kLittleEndian = true;
 #else
-const bool kWordStores = false;  // the shadow is kept in little-endian order
+const bool kLittleEndian = false;
 #endif
+const bool kWordStores = kLittleEndian;  // the shadow is kept in little-endian order
 const int64_t kNoShadow = -16;
 
 struct RowWriter {
     unsigned char* output;
-    uint64_t capacity;   // pixels that fit in the output
     uint64_t total;      // pixels decoded, including dropped ones
-    uint64_t safeBytes;  // word stores stay below this byte
+    uint64_t capacity;   // pixels that fit in the output
+    uint64_t firstByte;  // bytes written: firstByte … endByte - 1
+    uint64_t endByte;
+    uint64_t firstPixel;  // the first pixel of firstByte
+    uint64_t endPixel;    // pixels from here on are not written
+    uint64_t wordLimit;   // a word store starting after byte b needs b + 17 <= wordLimit
     int64_t shadowStart;  // first byte of the last word store past a run
     uint64_t shadow;      // byte k: what byte shadowStart + k held before the row
 };
@@ -94,58 +98,171 @@ static inline void FillBytes(unsigned char* at, unsigned char pattern, uint64_t 
     }
 }
 
-// Writes a run of kBpp-bit pixels. The byte the run starts in keeps the
-// slots before it and takes the colour in every other slot; the bytes after
-// it up to the one holding the run's last pixel are filled whole. So the
-// bytes that later runs do not reach end in the last run's colour.
+static inline uint64_t AddPixels(uint64_t total, uint64_t length) {
+    uint64_t sum = total + length;
+    return sum < kTotalCeiling ? sum : kTotalCeiling;
+}
+
+// Writes the part inside the range of a run of kBpp-bit pixels starting at
+// pixel `position`, which lies before the range's end. The byte the run
+// starts in keeps the slots before it and takes the colour in every other
+// slot; the bytes after it up to the one holding the run's last pixel are
+// filled whole. So the bytes that later runs do not reach end in the last
+// run's colour.
 template <int kBpp>
-static inline void WriteRun(RowWriter* writer, uint32_t colour, uint64_t length) {
+static inline void WriteRun(RowWriter* writer, uint64_t position, uint32_t colour,
+                            uint64_t length) {
     const int kShift = PixelsPerByteShift(kBpp);
     const uint32_t kSlotMask = (1u << kShift) - 1;
-    uint64_t position = writer->total;
-    writer->total = length < kTotalCeiling - position ? position + length : kTotalCeiling;
-    if (position >= writer->capacity) return;
-    uint64_t room = writer->capacity - position;
+    uint64_t room = writer->endPixel - position;
     uint64_t count = length < room ? length : room;
     unsigned char pattern = (unsigned char)(colour * (kBpp == 8 ? 1u : (kBpp == 4 ? 0x11u : 0xFFu)));
     uint64_t first = position >> kShift;
     uint64_t last = (position + count - 1) >> kShift;
-    unsigned char* byte = writer->output + first;
-    uint32_t slot = (uint32_t)position & kSlotMask;
-    unsigned char keep = (unsigned char)(0xFF00u >> (slot * kBpp));
-    *byte = (unsigned char)((*byte & keep) | (pattern & ~keep));
-    uint64_t whole = last - first;
-    if (whole <= 8 && first + 17 <= writer->safeBytes) {
-        AdvanceShadow(writer, (int64_t)first + 1);
-        uint64_t wide = pattern * 0x0101010101010101ull;
-        memcpy(byte + 1, &wide, 8);
-        return;
+    uint64_t from = writer->firstByte;
+    if (first >= from) {
+        unsigned char* byte = writer->output + first;
+        uint32_t slot = (uint32_t)position & kSlotMask;
+        unsigned char keep = (unsigned char)(0xFF00u >> (slot * kBpp));
+        *byte = (unsigned char)((*byte & keep) | (pattern & ~keep));
+        if (kWordStores && last - first <= 8 && first + 17 <= writer->wordLimit) {
+            AdvanceShadow(writer, (int64_t)first + 1);
+            uint64_t wide = pattern * 0x0101010101010101ull;
+            memcpy(byte + 1, &wide, 8);
+            return;
+        }
+        from = first + 1;
     }
-    FillBytes(byte + 1, pattern, whole);
+    if (last >= from) FillBytes(writer->output + from, pattern, last + 1 - from);
 }
 
-// Decodes the runs in [at, end); false on a run of too many length groups.
+// Runs outside the range are only counted, eight bytes at a time while no
+// run among them takes more than three bytes, as nearly none does. A byte
+// with its top bit clear closes a run; the bytes of a run add their length
+// bits (a run's first byte) or 7 bits (the others) times 128 for each byte
+// that follows them in the run. The pixel total is those sums plus one per
+// run.
+const bool kWordCounts = kLittleEndian;
+const uint64_t kTopBits = 0x8080808080808080ull;
+
+// The sum of the eight bytes of `x`, each below 0x80.
+static inline uint64_t ByteSum(uint64_t x) {
+    x = (x & 0x00FF00FF00FF00FFull) + ((x >> 8) & 0x00FF00FF00FF00FFull);
+    return (x * 0x0001000100010001ull) >> 48;
+}
+
+// 0xFF in each byte whose top bit `top` holds.
+static inline uint64_t ByteMask(uint64_t top) {
+    return (top >> 7) * 0xFF;
+}
+
+// Adds to `total` the pixels of the runs from *cursor, where a run starts,
+// and returns it. Stops before a run of four bytes or more, where fewer than
+// ten bytes are left (the last eight bytes of a run's count look two bytes
+// ahead) and before eight bytes that would take the total past `limit`,
+// leaving *cursor at the start of a run again.
+static uint64_t CountRunWords(const unsigned char** cursor, const unsigned char* end,
+                              uint32_t lengthMask, uint64_t total, uint64_t limit) {
+    const unsigned char* at = *cursor;
+    const uint64_t lengths = lengthMask * 0x0101010101010101ull;
+    uint64_t before = 0;  // 0x80: the byte before `at` does not close its run
+    while (end - at >= 10) {
+        uint64_t word, next1, next2;
+        memcpy(&word, at, 8);
+        memcpy(&next1, at + 1, 8);
+        memcpy(&next2, at + 2, 8);
+        uint64_t top = word & kTopBits;
+        uint64_t top1 = next1 & kTopBits;
+        uint64_t top2 = next2 & kTopBits;
+        if (top & top1 & top2) break;
+        uint64_t bits = word & ~kTopBits & (ByteMask((top << 8) | before) | lengths);
+        uint64_t one = ByteMask(top & ~top1);  // one byte follows in the run
+        uint64_t two = ByteMask(top & top1);   // two bytes follow
+        uint64_t sum = total + ByteSum((~word & kTopBits) >> 7) + ByteSum(bits & ~(one | two)) +
+                       (ByteSum(bits & one) << 7) + (ByteSum(bits & two) << 14);
+        if (sum > limit) break;
+        total = sum;
+        before = top >> 56;
+        at += 8;
+    }
+    // Back to the start of a run that the last eight bytes opened.
+    if (before) {
+        if (at[-2] & 0x80) {
+            at -= 2;
+            total -= ((uint64_t)(at[0] & lengthMask) << 14) + ((uint64_t)(at[1] & 0x7F) << 7);
+        } else {
+            at -= 1;
+            total -= (uint64_t)(at[0] & lengthMask) << (at[1] & 0x80 ? 14 : 7);
+        }
+    }
+    *cursor = at;
+    return total;
+}
+
+// Reads the length groups after a run's first byte into *run. 1: a run;
+// 0: the row ends inside the run, which draws nothing; -1: too many groups.
+static inline int ReadLengthGroups(const unsigned char** cursor, const unsigned char* end,
+                                   uint64_t* run) {
+    const unsigned char* at = *cursor;
+    int groups = 1;
+    while (at < end) {
+        uint32_t next = *at++;
+        if (++groups > kMaxLengthGroups) return -1;
+        *run = (*run << 7) | (next & 0x7Fu);
+        if ((next & 0x80) == 0) {
+            *cursor = at;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Decodes the runs in [at, end) in three stretches: runs that end before the
+// range are counted, runs that reach into it are written, and once the
+// range is full the rest are counted. False on a run of too many length
+// groups.
 template <int kBpp>
 static bool DecodeRuns(const unsigned char* at, const unsigned char* end, const RunFormat& format,
                        RowWriter* writer) {
+    uint64_t total = 0;
+    int read = 1;
     while (at < end) {
-        uint32_t first = *at++;
-        uint32_t colour = (first & format.colourMask) >> format.colourShift;
-        uint64_t run = first & format.lengthMask;
-        if (first & 0x80) {
-            int groups = 1;
-            bool closed = false;
-            while (at < end && !closed) {
-                uint32_t next = *at++;
-                if (++groups > kMaxLengthGroups) return false;
-                run = (run << 7) | (next & 0x7Fu);
-                closed = (next & 0x80) == 0;
-            }
-            if (!closed) break;  // the row ends inside the run: it draws nothing
+        if (kWordCounts && writer->firstPixel > 0) {
+            total = CountRunWords(&at, end, format.lengthMask, total, writer->firstPixel);
+            if (at == end) break;
         }
-        WriteRun<kBpp>(writer, colour, run + 1);
+        uint32_t first = *at++;
+        uint64_t run = first & format.lengthMask;
+        if ((first & 0x80) && (read = ReadLengthGroups(&at, end, &run)) != 1) break;
+        uint64_t position = total;
+        total = AddPixels(total, run + 1);
+        if (total > writer->firstPixel) {
+            if (position < writer->endPixel)
+                WriteRun<kBpp>(writer, position, (first & format.colourMask) >> format.colourShift,
+                               run + 1);
+            break;
+        }
     }
-    return true;
+    while (read == 1 && at < end && total < writer->endPixel) {
+        uint32_t first = *at++;
+        uint64_t run = first & format.lengthMask;
+        if ((first & 0x80) && (read = ReadLengthGroups(&at, end, &run)) != 1) break;
+        uint64_t position = total;
+        total = AddPixels(total, run + 1);
+        WriteRun<kBpp>(writer, position, (first & format.colourMask) >> format.colourShift, run + 1);
+    }
+    while (read == 1 && at < end) {
+        if (kWordCounts) {
+            total = CountRunWords(&at, end, format.lengthMask, total, kTotalCeiling);
+            if (at == end) break;
+        }
+        uint32_t first = *at++;
+        uint64_t run = first & format.lengthMask;
+        if ((first & 0x80) && (read = ReadLengthGroups(&at, end, &run)) != 1) break;
+        total = AddPixels(total, run + 1);
+    }
+    writer->total = total;
+    return read >= 0;
 }
 
 static uint32_t PrefixLength(const unsigned char* encoded, uint32_t length) {
@@ -154,8 +271,9 @@ static uint32_t PrefixLength(const unsigned char* encoded, uint32_t length) {
     return at + 1;
 }
 
-bool DecodeRasterRow(const unsigned char* encoded, uint32_t encodedLength, unsigned char* output,
-                     uint32_t* expectedWidth, int compressionType, Reporter* reporter) {
+bool DecodeRasterColumns(const unsigned char* encoded, uint32_t encodedLength,
+                         unsigned char* output, uint32_t* expectedWidth, int compressionType,
+                         uint32_t firstByte, uint32_t byteCount, Reporter* reporter) {
     if (compressionType < 1 || compressionType > 7) return Fail(reporter, kCompressionTypeInvalid);
     uint32_t prefix = PrefixLength(encoded, encodedLength);
     if ((uint64_t)encodedLength < (uint64_t)prefix + 1) return Fail(reporter, kErrorDecodingRow);
@@ -165,13 +283,18 @@ bool DecodeRasterRow(const unsigned char* encoded, uint32_t encodedLength, unsig
     format.lengthMask = 0x7Fu - format.colourMask;
     int bpp = BitsPerPixel(compressionType);
     int shift = PixelsPerByteShift(bpp);
+    uint64_t width = *expectedWidth;
+    uint64_t endByte = (uint64_t)firstByte + byteCount;
     RowWriter writer;
     writer.output = output;
-    writer.capacity = (uint64_t)*expectedWidth << shift;
     writer.total = 0;
-    writer.safeBytes = kWordStores && *expectedWidth > kWidthTolerance
-                           ? ((uint64_t)*expectedWidth - kWidthTolerance) >> shift
-                           : 0;
+    writer.capacity = width << shift;
+    writer.firstByte = firstByte;
+    writer.endByte = endByte < width ? endByte : width;
+    writer.firstPixel = writer.firstByte << shift;
+    writer.endPixel = writer.endByte << shift;
+    uint64_t safeBytes = kWordStores && width > kWidthTolerance ? (width - kWidthTolerance) >> shift : 0;
+    writer.wordLimit = safeBytes < writer.endByte + 8 ? safeBytes : writer.endByte + 8;
     writer.shadowStart = kNoShadow;
     writer.shadow = 0;
     const unsigned char* at = encoded + prefix;
@@ -179,7 +302,7 @@ bool DecodeRasterRow(const unsigned char* encoded, uint32_t encodedLength, unsig
     bool decoded = bpp == 8   ? DecodeRuns<8>(at, end, format, &writer)
                    : bpp == 4 ? DecodeRuns<4>(at, end, format, &writer)
                               : DecodeRuns<1>(at, end, format, &writer);
-    int64_t difference = (int64_t)writer.total - (int64_t)*expectedWidth;
+    int64_t difference = (int64_t)writer.total - (int64_t)width;
     if (!decoded || difference > kWidthTolerance || difference < -kWidthTolerance) {
         RestoreShadow(writer, shift);
         return Fail(reporter, kErrorDecodingRow);
@@ -187,6 +310,12 @@ bool DecodeRasterRow(const unsigned char* encoded, uint32_t encodedLength, unsig
     uint32_t slotMask = (1u << shift) - 1;
     *expectedWidth = (uint32_t)((writer.total + slotMask) >> shift);
     return true;
+}
+
+bool DecodeRasterRow(const unsigned char* encoded, uint32_t encodedLength, unsigned char* output,
+                     uint32_t* expectedWidth, int compressionType, Reporter* reporter) {
+    return DecodeRasterColumns(encoded, encodedLength, output, expectedWidth, compressionType, 0,
+                               *expectedWidth, reporter);
 }
 
 }  // namespace bsb

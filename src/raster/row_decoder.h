@@ -19,10 +19,21 @@ constexpr int PixelsPerByteShift(int bpp) {
 }
 
 // Decodes `encoded` into `output`, which holds *expectedWidth bytes (the
-// raster width in pixels, at every pixel size), most significant bits first.
-// Only the bytes of this row's pixels are written; pixels beyond the buffer
-// are dropped. The row may come out up to 19 pixels longer or shorter than
-// the width. On success `*expectedWidth` receives the bytes decoded.
+// raster width in pixels, at every pixel size), most significant bits first,
+// writing only the output bytes firstByte … firstByte + byteCount - 1 that lie
+// in the buffer; every other byte keeps what it held. Each run sets the slots
+// of its pixels and the free slots after them in the byte holding its last
+// pixel; bytes past the row's last pixel are not written, so where a row
+// decodes short the range keeps what the previous row left there. Every run
+// of the row is read whatever the range: the row may come out up to 19
+// pixels longer or shorter than the width, and its failures and messages are
+// those of the whole row. On success `*expectedWidth` receives the bytes the
+// whole row decoded to.
+bool DecodeRasterColumns(const unsigned char* encoded, uint32_t encodedLength,
+                         unsigned char* output, uint32_t* expectedWidth, int compressionType,
+                         uint32_t firstByte, uint32_t byteCount, Reporter* reporter);
+
+// DecodeRasterColumns over the whole buffer: pixels beyond it are dropped.
 bool DecodeRasterRow(const unsigned char* encoded, uint32_t encodedLength, unsigned char* output,
                      uint32_t* expectedWidth, int compressionType, Reporter* reporter);
 
