@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -190,7 +191,7 @@ bool ExtentByCalls(const std::vector<unsigned short>& wide, ChartSummary& summar
 }
 
 // The same through the open handle, for a name that is not UTF-8.
-bool ExtentByHandle(const bsbchart* chart, ChartSummary& summary, const MessageContext& context) {
+void ExtentByHandle(const bsbchart* chart, ChartSummary& summary, const MessageContext& context) {
     bsbchart_info info{};
     bsbchart_get_info(chart, &info);
     summary.width = info.width;
@@ -200,12 +201,11 @@ bool ExtentByHandle(const bsbchart* chart, ChartSummary& summary, const MessageC
     bsbchart_error error{};
     if (bsbchart_world_extent(chart, &world.west, &world.north, &world.east, &world.south, &error) != BSBCHART_OK) {
         PrintMessage(ErrorText(error), MessageContext{context.label, "", ""});
-        return true;
+        return;
     }
     world.centreX = (world.west + world.east) * 0.5;
     world.centreY = (world.north + world.south) * 0.5;
     summary.world = world;
-    return true;
 }
 
 // One chart of `info`: printed, and whether all of it was available.
