@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -20,6 +21,7 @@
 #endif
 
 #include "bsbchart.h"
+#include "bsbchart_c.h"
 #include "bsbchart_host.h"
 #include "chart_writer.h"
 #include "test_support.h"
@@ -245,6 +247,59 @@ TEST(HostileCharts, WorldWindowsOfRowsOfTwoGigapixelsAreCheap) {
             return GetWindowBmp(p, h, c.left, c.top, c.right, c.bottom);
         });
         ExpectWindow(got, expected);
+    }
+}
+
+// A host allocator that hands out blocks as the C library does, neither
+// cleared nor touched: the handle's windows touch only their own columns of
+// the row buffers too.
+void* HostAllocate(void*, size_t size) { return std::malloc(size); }
+void HostRelease(void*, void* block) { std::free(block); }
+
+TEST(HostileCharts, HandleWindowsFromAHostsOwnAllocatorAreCheap) {
+    TempDir dir;
+    std::string upright = dir.Write("upright.kap", UniformChart(kWideWidth, 1000, 7, "0.0"));
+    std::string skewed = dir.Write("skewed.kap", UniformChart(kWideWidth, 1000, 4, "30.0"));
+    bsbchart_allocator host = {HostAllocate, HostRelease, nullptr};
+    struct Case {
+        const char* what;
+        const std::string* path;
+        bool world;
+        RECT window;
+        double left, top, right, bottom;
+    };
+    const Case cases[] = {
+        {"pixel window", &upright, false, {1900000000, 100, 1900000001, 999}, 0, 0, 0, 0},
+        {"upright world window", &upright, true, {}, 1500000000.5, -400.5, 1500000002.5, -402.5},
+        {"skewed world window", &skewed, true, {}, 2100000000.5, -500.5, 2100000003.5, -503.5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Result expected = Measure(*c.path, 0, [&](const unsigned short* p, void* h) {
+            return c.world ? GetWindowBmp(p, h, c.left, c.top, c.right, c.bottom) : PixelWindow(p, h, c.window);
+        });
+        bsbchart* chart = nullptr;
+        ASSERT_EQ(bsbchart_open(c.path->c_str(), &host, &chart, nullptr), BSBCHART_OK);
+        bsbchart_status status = BSBCHART_OK;
+        void* bitmap = nullptr;
+        Result got = Measure(*c.path, 0, [&](const unsigned short*, void*) -> char* {
+            bsbchart_rect rect = {c.window.left, c.window.top, c.window.right, c.window.bottom};
+            status = c.world ? bsbchart_world_window(chart, c.left, c.top, c.right, c.bottom, BSBCHART_PALETTE_RGB,
+                                                     BSBCHART_DOUBLED_COLOURS, &host, &bitmap, nullptr)
+                             : bsbchart_pixel_window(chart, rect, BSBCHART_PALETTE_RGB, BSBCHART_DOUBLED_COLOURS,
+                                                     &host, &bitmap, nullptr);
+            return nullptr;
+        });
+        bsbchart_close(chart);
+        if (sizeof(void*) < 8) {
+            EXPECT_EQ(status, BSBCHART_E_NO_MEMORY);
+            continue;
+        }
+        ASSERT_EQ(status, BSBCHART_OK);
+        ASSERT_FALSE(expected.block.empty());
+        EXPECT_EQ(Bytes((const uint8_t*)bitmap, (const uint8_t*)bitmap + expected.block.size()), expected.block);
+        std::free(bitmap);
+        ExpectCheap(got.cost);
     }
 }
 

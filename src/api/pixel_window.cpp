@@ -23,7 +23,8 @@ bool ExtractPixelWindow(WindowFrame* frame, const PixelRect& window, int32_t min
         return Fail(frame->reporter, kBeyondScope);
     uint32_t w = (uint32_t)(window.right - window.left + 1);
     uint32_t h = (uint32_t)(window.bottom - window.top + 1);
-    return PrepareWindow(frame, shape, w, h, BitsPerPixel(shape.compressionType), palette) &&
+    int bpp = BitsPerPixel(shape.compressionType);
+    return PrepareClippedWindow(frame, shape, w, h, bpp, palette) &&
            CopyWindowRows(frame, shape, window.left, window.top);
 }
 

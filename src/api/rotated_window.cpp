@@ -103,12 +103,13 @@ static void CopyRegionRow(const RegionColumns& columns, const unsigned char* dec
             (unsigned char)(from[columns.wholeBytes] & (0xFF00u >> columns.extraBits));
 }
 
-// Only the bytes the region takes are decoded; rows of a region that lies
-// beside the chart are still read and checked.
+// Only the bytes the region takes are cleared and decoded; rows of a region
+// that lies beside the chart are still read and checked.
 static bool FillRegion(WindowFrame* frame, const RasterShape& shape, const Region& region) {
     RegionColumns columns = ColumnsOf(region, shape.width);
     uint32_t firstByte = (uint32_t)columns.firstByte;
     uint32_t byteCount = (uint32_t)columns.wholeBytes + (columns.extraBits != 0 ? 1 : 0);
+    memset(frame->decodedRow + firstByte, 0, byteCount);
     unsigned char* out = region.bytes;
     for (int64_t y = region.y0; y <= region.y1; ++y, out += region.stride) {
         if (y < 0) continue;

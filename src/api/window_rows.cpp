@@ -21,19 +21,39 @@ bool FillColourTable(HeaderText text, PaletteChoice palette, unsigned char* tabl
     return FailQuietly(reporter, kStatusPalette, palette.key);
 }
 
-static bool AllocateRowBuffers(WindowFrame* frame, uint32_t width) {
-    frame->encodedRow = (unsigned char*)Allocate(frame->memory, width);
-    if (frame->encodedRow) frame->decodedRow = (unsigned char*)Allocate(frame->memory, width);
+// A block as the allocator gives it: a host's allocator may hand out pages
+// that no one has touched, and they stay so.
+static void* AllocateUncleared(const Allocator& memory, uint64_t size) {
+    if (size > (uint64_t)(size_t)-1) return 0;
+    return memory.allocate(memory.context, size);
+}
+
+static bool AllocateRowBuffers(WindowFrame* frame, uint32_t width, bool clear) {
+    frame->encodedRow = (unsigned char*)(clear ? Allocate(frame->memory, width)
+                                               : AllocateUncleared(frame->memory, width));
+    if (frame->encodedRow)
+        frame->decodedRow = (unsigned char*)(clear ? Allocate(frame->memory, width)
+                                                   : AllocateUncleared(frame->memory, width));
     if (frame->decodedRow) return true;
     return Fail(frame->reporter, kCannotAllocateRow);
 }
 
-bool PrepareWindow(WindowFrame* frame, const RasterShape& shape, uint32_t width, uint32_t height,
-                   int bpp, PaletteChoice palette) {
+static bool PrepareRows(WindowFrame* frame, const RasterShape& shape, uint32_t width,
+                        uint32_t height, int bpp, PaletteChoice palette, bool clear) {
     return CreateWindowBitmap(frame->memory, width, height, bpp, &frame->bitmap, frame->reporter) &&
            FillColourTable(frame->text, palette, frame->bitmap.colourTable, ColourTableEntries(bpp),
                            frame->reporter) &&
-           AllocateRowBuffers(frame, (uint32_t)shape.width);
+           AllocateRowBuffers(frame, (uint32_t)shape.width, clear);
+}
+
+bool PrepareWindow(WindowFrame* frame, const RasterShape& shape, uint32_t width, uint32_t height,
+                   int bpp, PaletteChoice palette) {
+    return PrepareRows(frame, shape, width, height, bpp, palette, true);
+}
+
+bool PrepareClippedWindow(WindowFrame* frame, const RasterShape& shape, uint32_t width,
+                          uint32_t height, int bpp, PaletteChoice palette) {
+    return PrepareRows(frame, shape, width, height, bpp, palette, false);
 }
 
 static bool ReadRow(WindowFrame* frame, uint32_t* capacity, uint32_t rowNumber) {
@@ -65,6 +85,7 @@ bool CopyWindowRows(WindowFrame* frame, const RasterShape& shape, int32_t left, 
     const WindowBitmap& bitmap = frame->bitmap;
     uint64_t from = (uint64_t)bitmap.bpp * (uint64_t)left / 8;
     uint64_t count = (uint64_t)bitmap.bpp * bitmap.width / 8;
+    memset(frame->decodedRow + from, 0, (size_t)count);
     unsigned char* out = bitmap.pixels;
     for (uint32_t j = 0; j < bitmap.height; ++j, out += bitmap.stride) {
         if (!ReadDecodedColumns(frame, shape, top + (int32_t)j, (uint32_t)from, (uint32_t)count))

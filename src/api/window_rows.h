@@ -32,9 +32,16 @@ bool FillColourTable(HeaderText text, PaletteChoice palette, unsigned char* tabl
                      uint32_t entries, Reporter* reporter);
 
 // Creates the w × h bitmap, fills its colour table and allocates the two
-// row buffers of the raster's width.
+// row buffers of the raster's width, zero-filled.
 bool PrepareWindow(WindowFrame* frame, const RasterShape& shape, uint32_t width, uint32_t height,
                    int bpp, PaletteChoice palette);
+
+// The same with the row buffers as the allocator gives them, for windows
+// that decode only some bytes of each row and clear those themselves
+// (CopyWindowRows, ExtractRotatedWindow): the rest of a 2 GB row buffer is
+// never touched, whatever the allocator.
+bool PrepareClippedWindow(WindowFrame* frame, const RasterShape& shape, uint32_t width,
+                          uint32_t height, int bpp, PaletteChoice palette);
 
 // Reads and decodes 0-based chart row `row` into the frame's decoded-row
 // buffer, which keeps the previous row's pixels where this one decodes short.
@@ -43,14 +50,14 @@ bool ReadDecodedRow(WindowFrame* frame, const RasterShape& shape, int32_t row);
 // The same, writing only bytes firstByte … firstByte + byteCount - 1 of the
 // decoded-row buffer: the bytes a window copies. The row is still read and
 // checked whole. Those bytes come out as ReadDecodedRow leaves them as long as
-// the rows before it were decoded over the same bytes (or whole); the other
-// bytes keep what they held.
+// they started zero and every row before was decoded over them too (or
+// whole); the other bytes keep what they held.
 bool ReadDecodedColumns(WindowFrame* frame, const RasterShape& shape, int32_t row,
                         uint32_t firstByte, uint32_t byteCount);
 
 // Fills the bitmap's rows from chart rows top … top + height - 1, each taken
 // byte-aligned from the byte that holds column `left`; only those bytes of
-// each row are decoded.
+// the decoded-row buffer are cleared and decoded.
 bool CopyWindowRows(WindowFrame* frame, const RasterShape& shape, int32_t left, int32_t top);
 
 }  // namespace bsb

@@ -52,7 +52,7 @@ static bool ExtractUprightWindow(WindowFrame* frame, const RasterShape& shape,
     if (left > right || top > bottom) return Fail(frame->reporter, kBeyondScope);
     uint32_t w = (uint32_t)(right - left + 1);
     uint32_t h = (uint32_t)(bottom - top + 1);
-    return PrepareWindow(frame, shape, w, h, bpp, palette) &&
+    return PrepareClippedWindow(frame, shape, w, h, bpp, palette) &&
            CopyWindowRows(frame, shape, (int32_t)left, (int32_t)top);
 }
 
@@ -63,7 +63,7 @@ static bool ExtractSkewedWindow(WindowFrame* frame, const RasterShape& shape,
     int64_t h = 0;
     RotatedWindowSize(corners, &w, &h);
     if (w > kLargestSide || h > kLargestSide) return Fail(frame->reporter, kCannotAllocateBitmap);
-    return PrepareWindow(frame, shape, (uint32_t)w, (uint32_t)h, bpp, palette) &&
+    return PrepareClippedWindow(frame, shape, (uint32_t)w, (uint32_t)h, bpp, palette) &&
            ExtractRotatedWindow(frame, shape, corners, angle);
 }
 
