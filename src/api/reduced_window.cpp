@@ -45,6 +45,31 @@ static void PutColour(unsigned char* row, uint64_t i, const unsigned char* entry
     memcpy(row + 3 * i, entry, 3);
 }
 
+// The bytes of the decoded-row buffer that hold columns first … last.
+struct SampledBytes {
+    uint32_t first;
+    uint32_t count;
+};
+
+static SampledBytes BytesOfColumns(int64_t first, int64_t last, int bpp) {
+    SampledBytes bytes = {0, 0};
+    if (first > last) return bytes;
+    uint64_t from = (uint64_t)first * (uint64_t)bpp / 8;
+    uint64_t to = ((uint64_t)last * (uint64_t)bpp + (uint64_t)bpp + 7) / 8;
+    bytes.first = (uint32_t)from;
+    bytes.count = (uint32_t)(to - from);
+    return bytes;
+}
+
+// Decodes the sampled row's bytes. A window that skips rows clears them
+// first, so that where a row decodes short its tail is index 0, as before a
+// window's first row, rather than whatever row was sampled last.
+static bool ReadSampledRow(WindowFrame* frame, const RasterShape& shape, int64_t row,
+                           int64_t previous, SampledBytes bytes) {
+    if (row != previous + 1) memset(frame->decodedRow + bytes.first, 0, bytes.count);
+    return ReadDecodedColumns(frame, shape, (int32_t)row, bytes.first, bytes.count);
+}
+
 struct Reduction {
     PixelRect source;
     uint32_t sourceWidth;
@@ -63,9 +88,10 @@ static bool SizeFits(uint64_t out, uint64_t source, bool average) {
 static bool ReduceNearest(WindowFrame* frame, const RasterShape& shape, const Reduction& r,
                           PaletteChoice palette) {
     int bpp = BitsPerPixel(shape.compressionType);
-    if (!PrepareWindow(frame, shape, r.width, r.height, bpp, palette)) return false;
+    if (!PrepareClippedWindow(frame, shape, r.width, r.height, bpp, palette)) return false;
     const WindowBitmap& bitmap = frame->bitmap;
-    int64_t sampled = -1;
+    SampledBytes bytes = BytesOfColumns(r.source.left, r.source.right, bpp);
+    int64_t sampled = -2;
     for (uint32_t j = 0; j < r.height; ++j) {
         unsigned char* out = bitmap.pixels + (uint64_t)j * bitmap.stride;
         int64_t row = r.source.top + (int64_t)NearestOffset(j, r.sourceHeight, r.height);
@@ -73,7 +99,7 @@ static bool ReduceNearest(WindowFrame* frame, const RasterShape& shape, const Re
             memcpy(out, out - bitmap.stride, bitmap.stride);
             continue;
         }
-        if (!ReadDecodedRow(frame, shape, (int32_t)row)) return false;
+        if (!ReadSampledRow(frame, shape, row, sampled, bytes)) return false;
         sampled = row;
         for (uint32_t i = 0; i < r.width; ++i) {
             uint64_t x = (uint64_t)r.source.left + NearestOffset(i, r.sourceWidth, r.width);
@@ -94,61 +120,63 @@ static uint64_t BoxStart(uint64_t i, uint64_t source, uint64_t out) {
     return i * source / out;
 }
 
-// Where the stretch of colour `value` that holds pixel x ends, at `limit`
-// at the latest: pixel by pixel up to a byte boundary, then eight bytes at
-// a time while whole bytes hold the colour.
-template <int kBpp>
-static inline uint64_t StretchEnd(const unsigned char* row, uint64_t x, uint64_t limit,
-                                  uint32_t value) {
-    const int kShift = PixelsPerByteShift(kBpp);
-    const uint64_t kSlots = (uint64_t)1 << kShift;
-    uint64_t end = x + 1;
-    while (end < limit && (end & (kSlots - 1)) != 0) {
-        if (PixelAt<kBpp>(row, end) != value) return end;
-        ++end;
-    }
-    unsigned char pattern = (unsigned char)(value * (kBpp == 8 ? 1u : (kBpp == 4 ? 0x11u : 0xFFu)));
-    uint64_t wide = pattern * 0x0101010101010101ull;
-    while (end + 8 * kSlots <= limit) {
-        uint64_t word;
-        memcpy(&word, row + (end >> kShift), 8);
-        if (word != wide) break;
-        end += 8 * kSlots;
-    }
-    while (end + kSlots <= limit && row[end >> kShift] == pattern) end += kSlots;
-    while (end < limit && PixelAt<kBpp>(row, end) == value) ++end;
-    return end;
-}
+// A row's pixels past its last run show what earlier rows left in the row
+// buffer: a row decodes at most 19 pixels short, so only the raster's last
+// 19 columns can show them, and they are kept here as the buffer would hold
+// them.
+const uint32_t kTailPixels = 19;
 
-// Adds the row's pixels into the accumulators of their output boxes, one
-// stretch of one colour inside one box at a time. `boxEnds` holds the source
-// column each box ends before.
-template <int kBpp>
-static void AccumulateStretches(const unsigned char* decoded, const Reduction& r,
-                                const unsigned char* table, const uint64_t* boxEnds,
-                                uint64_t* sums) {
-    uint64_t x = (uint64_t)r.source.left;
-    for (uint32_t box = 0; box < r.width; ++box) {
-        uint64_t boxEnd = boxEnds[box];
-        uint64_t* sum = sums + 3 * box;
-        while (x < boxEnd) {
-            uint32_t index = PixelAt<kBpp>(decoded, x);
-            uint64_t end = StretchEnd<kBpp>(decoded, x, boxEnd, index);
-            uint64_t count = end - x;
-            const unsigned char* entry = table + 4 * index;
-            sum[0] += entry[0] * count;
-            sum[1] += entry[1] * count;
-            sum[2] += entry[2] * count;
-            x = end;
-        }
+// One row's runs on their way into the accumulators of their output boxes.
+struct AverageRow {
+    const unsigned char* table;  // 256 entries of blue, green, red, reserved
+    const uint64_t* boxEnds;     // the source column each box ends before
+    uint64_t* sums;              // blue, green, red per box
+    uint64_t left, end;          // source columns left … end - 1
+    uint32_t box;
+    uint64_t width;              // the raster's
+    uint64_t tailStart;
+    unsigned char tail[kTailPixels];
+    uint32_t lastColour;
+};
+
+// Adds columns from … to - 1 of one colour, a piece per box they cross.
+static void AddSpan(AverageRow* a, uint32_t colour, uint64_t from, uint64_t to) {
+    const unsigned char* entry = a->table + 4 * colour;
+    while (from < to) {
+        while (a->boxEnds[a->box] <= from) ++a->box;
+        uint64_t piece = to < a->boxEnds[a->box] ? to : a->boxEnds[a->box];
+        uint64_t count = piece - from;
+        uint64_t* sum = a->sums + 3 * (uint64_t)a->box;
+        sum[0] += entry[0] * count;
+        sum[1] += entry[1] * count;
+        sum[2] += entry[2] * count;
+        from = piece;
     }
 }
 
-static void AccumulateRow(const unsigned char* decoded, const Reduction& r, int bpp,
-                          const unsigned char* table, const uint64_t* boxEnds, uint64_t* sums) {
-    if (bpp == 8) AccumulateStretches<8>(decoded, r, table, boxEnds, sums);
-    else if (bpp == 4) AccumulateStretches<4>(decoded, r, table, boxEnds, sums);
-    else AccumulateStretches<1>(decoded, r, table, boxEnds, sums);
+static void KeepTail(AverageRow* a, uint32_t colour, uint64_t from, uint64_t to) {
+    if (from < a->tailStart) from = a->tailStart;
+    if (to > a->width) to = a->width;
+    for (uint64_t x = from; x < to; ++x) a->tail[x - a->tailStart] = (unsigned char)colour;
+}
+
+static void AddRun(void* context, uint32_t colour, uint64_t position, uint64_t length) {
+    AverageRow* a = (AverageRow*)context;
+    uint64_t end = position + length;
+    a->lastColour = colour;
+    if (end > a->tailStart) KeepTail(a, colour, position, end);
+    uint64_t from = position > a->left ? position : a->left;
+    uint64_t to = end < a->end ? end : a->end;
+    if (from < to) AddSpan(a, colour, from, to);
+}
+
+// After the row's runs: the free slots of its last byte take the last run's
+// colour, and columns past the row's end show the tail.
+static void FinishRow(AverageRow* a, uint64_t total, int bpp) {
+    uint64_t slots = (uint64_t)8 / (uint64_t)bpp;
+    if (total > 0 && total < a->width) KeepTail(a, a->lastColour, total, (total + slots - 1) / slots * slots);
+    for (uint64_t x = total > a->left ? total : a->left; x < a->end; ++x)
+        AddSpan(a, a->tail[x - a->tailStart], x, x + 1);
 }
 
 static void WriteAverages(const uint64_t* sums, const Reduction& r, uint64_t rows, unsigned char* out) {
@@ -159,13 +187,13 @@ static void WriteAverages(const uint64_t* sums, const Reduction& r, uint64_t row
     }
 }
 
-// Area average: every source row is decoded once, into one output row of
-// accumulators.
+// Area average: the runs of every source row, read once, go into one output
+// row of accumulators, a piece per box they cross; no pixel is decoded.
 static bool ReduceAverage(WindowFrame* frame, const RasterShape& shape, const Reduction& r,
                           PaletteChoice palette) {
     int bpp = BitsPerPixel(shape.compressionType);
     unsigned char table[1024];
-    if (!PrepareWindow(frame, shape, r.width, r.height, 24, palette) ||
+    if (!PrepareClippedWindow(frame, shape, r.width, r.height, 24, palette) ||
         !ColoursOf(*frame, palette, table))
         return false;
     uint64_t bytes = (uint64_t)r.width * 3 * sizeof(uint64_t);
@@ -175,14 +203,26 @@ static bool ReduceAverage(WindowFrame* frame, const RasterShape& shape, const Re
     uint64_t* boxEnds = sums + 3 * (uint64_t)r.width;
     for (uint32_t i = 0; i < r.width; ++i)
         boxEnds[i] = (uint64_t)r.source.left + BoxStart(i + 1, r.sourceWidth, r.width);
+    AverageRow row;
+    memset(&row, 0, sizeof(row));
+    row.table = table;
+    row.boxEnds = boxEnds;
+    row.sums = sums;
+    row.left = (uint64_t)r.source.left;
+    row.end = (uint64_t)r.source.right + 1;
+    row.width = (uint64_t)shape.width;
+    row.tailStart = row.width > kTailPixels ? row.width - kTailPixels : 0;
     const WindowBitmap& bitmap = frame->bitmap;
     for (uint32_t j = 0; j < r.height; ++j) {
         uint64_t first = BoxStart(j, r.sourceHeight, r.height);
         uint64_t end = BoxStart(j + 1, r.sourceHeight, r.height);
         memset(sums, 0, (size_t)bytes);
         for (uint64_t y = first; y < end; ++y) {
-            if (!ReadDecodedRow(frame, shape, r.source.top + (int32_t)y)) return false;
-            AccumulateRow(frame->decodedRow, r, bpp, table, boxEnds, sums);
+            uint64_t total = 0;
+            row.box = 0;
+            if (!ReadRowRuns(frame, shape, r.source.top + (int32_t)y, AddRun, &row, &total))
+                return false;
+            FinishRow(&row, total, bpp);
         }
         WriteAverages(sums, r, end - first, bitmap.pixels + (uint64_t)j * bitmap.stride);
     }
@@ -280,6 +320,8 @@ static bool ResampleRotated(WindowFrame* frame, const RasterShape& shape, const 
                             const ColumnWalk& walk, bool colour, const unsigned char* table) {
     const WindowBitmap& bitmap = frame->bitmap;
     int bpp = BitsPerPixel(shape.compressionType);
+    SampledBytes bytes = BytesOfColumns(s.firstColumn, s.lastColumn, bpp);
+    int64_t decoded = -2;
     bool upward = s.rotation.cosine < 0;
     const int64_t kDone = INT64_MAX;
     for (;;) {
@@ -292,7 +334,8 @@ static bool ResampleRotated(WindowFrame* frame, const RasterShape& shape, const 
         }
         if (row == kDone) return true;
         bool onChart = row >= 0 && row <= shape.height - 1;
-        if (onChart && !ReadDecodedRow(frame, shape, (int32_t)row)) return false;
+        if (onChart && !ReadSampledRow(frame, shape, row, decoded, bytes)) return false;
+        if (onChart) decoded = row;
         for (uint32_t i = 0; i < s.width; ++i) {
             while (walk.nextRow[i] < s.height) {
                 uint32_t j = upward ? s.height - 1 - walk.nextRow[i] : walk.nextRow[i];
@@ -331,7 +374,7 @@ static bool ReduceRotated(WindowFrame* frame, const RasterShape& shape, const Pi
     s.rotation.originY = (double)corners.ipy[0];
     CopiedColumns(&s, shape.width, bpp);
     unsigned char table[1024];
-    if (!PrepareWindow(frame, shape, width, height, colour ? 24 : bpp, palette) ||
+    if (!PrepareClippedWindow(frame, shape, width, height, colour ? 24 : bpp, palette) ||
         (colour && !ColoursOf(*frame, palette, table)))
         return false;
     uint64_t bytes = (uint64_t)width * (sizeof(double) + sizeof(uint32_t));

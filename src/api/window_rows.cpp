@@ -64,6 +64,13 @@ static bool ReadRow(WindowFrame* frame, uint32_t* capacity, uint32_t rowNumber) 
                           frame->reporter);
 }
 
+// A row that does not decode is reported with its number.
+static bool DecodeFailed(WindowFrame* frame, int32_t row) {
+    if (frame->reporter->status == kStatusRowDecode && frame->reporter->row < 0)
+        frame->reporter->row = row;
+    return false;
+}
+
 bool ReadDecodedColumns(WindowFrame* frame, const RasterShape& shape, int32_t row,
                         uint32_t firstByte, uint32_t byteCount) {
     uint32_t capacity = (uint32_t)shape.width;
@@ -72,9 +79,17 @@ bool ReadDecodedColumns(WindowFrame* frame, const RasterShape& shape, int32_t ro
     if (DecodeRasterColumns(frame->encodedRow, capacity, frame->decodedRow, &width,
                             shape.compressionType, firstByte, byteCount, frame->reporter))
         return true;
-    if (frame->reporter->status == kStatusRowDecode && frame->reporter->row < 0)
-        frame->reporter->row = row;
-    return false;
+    return DecodeFailed(frame, row);
+}
+
+bool ReadRowRuns(WindowFrame* frame, const RasterShape& shape, int32_t row, RunVisitor visit,
+                 void* context, uint64_t* pixels) {
+    uint32_t capacity = (uint32_t)shape.width;
+    if (!ReadRow(frame, &capacity, (uint32_t)row + 1)) return false;
+    if (VisitRasterRuns(frame->encodedRow, capacity, (uint32_t)shape.width, shape.compressionType,
+                        visit, context, pixels, frame->reporter))
+        return true;
+    return DecodeFailed(frame, row);
 }
 
 bool ReadDecodedRow(WindowFrame* frame, const RasterShape& shape, int32_t row) {

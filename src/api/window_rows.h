@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "api/call_frame.h"
+#include "raster/row_decoder.h"
 
 namespace bsb {
 
@@ -54,6 +55,11 @@ bool ReadDecodedRow(WindowFrame* frame, const RasterShape& shape, int32_t row);
 // whole); the other bytes keep what they held.
 bool ReadDecodedColumns(WindowFrame* frame, const RasterShape& shape, int32_t row,
                         uint32_t firstByte, uint32_t byteCount);
+
+// Reads 0-based chart row `row` and hands its runs to `visit` without
+// decoding them into the buffer; `*pixels` receives the row's pixel total.
+bool ReadRowRuns(WindowFrame* frame, const RasterShape& shape, int32_t row, RunVisitor visit,
+                 void* context, uint64_t* pixels);
 
 // Fills the bitmap's rows from chart rows top … top + height - 1, each taken
 // byte-aligned from the byte that holds column `left`; only those bytes of

@@ -271,16 +271,35 @@ static uint32_t PrefixLength(const unsigned char* encoded, uint32_t length) {
     return at + 1;
 }
 
-bool DecodeRasterColumns(const unsigned char* encoded, uint32_t encodedLength,
-                         unsigned char* output, uint32_t* expectedWidth, int compressionType,
-                         uint32_t firstByte, uint32_t byteCount, Reporter* reporter) {
-    if (compressionType < 1 || compressionType > 7) return Fail(reporter, kCompressionTypeInvalid);
-    uint32_t prefix = PrefixLength(encoded, encodedLength);
-    if ((uint64_t)encodedLength < (uint64_t)prefix + 1) return Fail(reporter, kErrorDecodingRow);
+static RunFormat FormatOf(int compressionType) {
     RunFormat format;
     format.colourShift = 7 - compressionType;
     format.colourMask = (0xFFu << format.colourShift) & 0x7Fu;
     format.lengthMask = 0x7Fu - format.colourMask;
+    return format;
+}
+
+// The checks before any run: a valid compression type and a row that holds
+// its prefix and terminator.
+static bool CheckRow(const unsigned char* encoded, uint32_t encodedLength, int compressionType,
+                     uint32_t* prefix, Reporter* reporter) {
+    if (compressionType < 1 || compressionType > 7) return Fail(reporter, kCompressionTypeInvalid);
+    *prefix = PrefixLength(encoded, encodedLength);
+    if ((uint64_t)encodedLength < (uint64_t)*prefix + 1) return Fail(reporter, kErrorDecodingRow);
+    return true;
+}
+
+static bool WithinTolerance(uint64_t total, uint64_t width) {
+    int64_t difference = (int64_t)total - (int64_t)width;
+    return difference <= kWidthTolerance && difference >= -kWidthTolerance;
+}
+
+bool DecodeRasterColumns(const unsigned char* encoded, uint32_t encodedLength,
+                         unsigned char* output, uint32_t* expectedWidth, int compressionType,
+                         uint32_t firstByte, uint32_t byteCount, Reporter* reporter) {
+    uint32_t prefix = 0;
+    if (!CheckRow(encoded, encodedLength, compressionType, &prefix, reporter)) return false;
+    RunFormat format = FormatOf(compressionType);
     int bpp = BitsPerPixel(compressionType);
     int shift = PixelsPerByteShift(bpp);
     uint64_t width = *expectedWidth;
@@ -302,13 +321,35 @@ bool DecodeRasterColumns(const unsigned char* encoded, uint32_t encodedLength,
     bool decoded = bpp == 8   ? DecodeRuns<8>(at, end, format, &writer)
                    : bpp == 4 ? DecodeRuns<4>(at, end, format, &writer)
                               : DecodeRuns<1>(at, end, format, &writer);
-    int64_t difference = (int64_t)writer.total - (int64_t)width;
-    if (!decoded || difference > kWidthTolerance || difference < -kWidthTolerance) {
+    if (!decoded || !WithinTolerance(writer.total, width)) {
         RestoreShadow(writer, shift);
         return Fail(reporter, kErrorDecodingRow);
     }
     uint32_t slotMask = (1u << shift) - 1;
     *expectedWidth = (uint32_t)((writer.total + slotMask) >> shift);
+    return true;
+}
+
+bool VisitRasterRuns(const unsigned char* encoded, uint32_t encodedLength, uint32_t expectedWidth,
+                     int compressionType, RunVisitor visit, void* context, uint64_t* pixels,
+                     Reporter* reporter) {
+    uint32_t prefix = 0;
+    if (!CheckRow(encoded, encodedLength, compressionType, &prefix, reporter)) return false;
+    RunFormat format = FormatOf(compressionType);
+    const unsigned char* at = encoded + prefix;
+    const unsigned char* end = encoded + encodedLength - 1;
+    uint64_t total = 0;
+    int read = 1;
+    while (at < end) {
+        uint32_t first = *at++;
+        uint64_t run = first & format.lengthMask;
+        if ((first & 0x80) && (read = ReadLengthGroups(&at, end, &run)) != 1) break;
+        if (total < kTotalCeiling)
+            visit(context, (first & format.colourMask) >> format.colourShift, total, run + 1);
+        total = AddPixels(total, run + 1);
+    }
+    if (read < 0 || !WithinTolerance(total, expectedWidth)) return Fail(reporter, kErrorDecodingRow);
+    *pixels = total;
     return true;
 }
 

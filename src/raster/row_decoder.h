@@ -37,6 +37,17 @@ bool DecodeRasterColumns(const unsigned char* encoded, uint32_t encodedLength,
 bool DecodeRasterRow(const unsigned char* encoded, uint32_t encodedLength, unsigned char* output,
                      uint32_t* expectedWidth, int compressionType, Reporter* reporter);
 
+// Receives the runs of a row in order: `length` pixels of `colour` from
+// pixel `position` on.
+typedef void (*RunVisitor)(void* context, uint32_t colour, uint64_t position, uint64_t length);
+
+// Reads every run of the row like DecodeRasterRow, with its failures and
+// messages, handing each complete run to `visit` instead of writing pixels.
+// On success `*pixels` receives the row's pixel total.
+bool VisitRasterRuns(const unsigned char* encoded, uint32_t encodedLength, uint32_t expectedWidth,
+                     int compressionType, RunVisitor visit, void* context, uint64_t* pixels,
+                     Reporter* reporter);
+
 }  // namespace bsb
 
 #endif
