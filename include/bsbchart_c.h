@@ -139,7 +139,7 @@ typedef struct bsbchart_info {
     double skew_angle;        /* degrees; 0 without SK= */
     int32_t has_cph;          /* CPH/ present */
     double cph;               /* 0 without CPH/ */
-    int32_t georeferenced;    /* PWX/, PWY/, WPX/ and WPY/ all present */
+    int32_t georeferenced;    /* PWX/, PWY/, WPX/ and WPY/ all present (each conversion needs only its two) */
     uint32_t palettes;        /* bit (1 << palette) for every palette the header carries */
 } bsbchart_info;
 

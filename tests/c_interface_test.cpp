@@ -874,7 +874,7 @@ TEST_F(CInterface, MissingRecordsAreNamed) {
 // DISABLED: bsbchart_world_to_pixel and bsbchart_pixel_to_world refuse
 // unless all four polynomials are there (handle_positions.cpp, Georeference
 // checks chart->georeferenced).
-TEST_F(CInterface, DISABLED_EachConversionNeedsOnlyItsOwnPolynomials) {
+TEST_F(CInterface, EachConversionNeedsOnlyItsOwnPolynomials) {
     TestChart full = cinterface::WriteChart(dir_, "full.kap", 4, cinterface::Upright());
     for (const char* record : {"PWX/", "PWY/"}) {
         SCOPED_TRACE(record);

@@ -21,7 +21,8 @@ struct bsbchart {
     double skewAngle;
     bool hasCph;
     double cph;
-    bool georeferenced;
+    bool pixelToWorld;  // PWX/ and PWY/ present
+    bool worldToPixel;  // WPX/ and WPY/ present
     bsb::ChartPolynomial pwx, pwy, wpx, wpy;
     uint32_t palettes;
     const char* fields[BSBCHART_FIELD_COUNT];  // NULL where absent

@@ -24,7 +24,7 @@ bsbchart_status bsbchart_get_info(const bsbchart* chart, bsbchart_info* info) {
     info->skew_angle = chart->skewAngle;
     info->has_cph = chart->hasCph ? 1 : 0;
     info->cph = chart->hasCph ? chart->cph : 0.0;
-    info->georeferenced = chart->georeferenced ? 1 : 0;
+    info->georeferenced = chart->pixelToWorld && chart->worldToPixel ? 1 : 0;
     info->palettes = chart->palettes;
     return BSBCHART_OK;
 }

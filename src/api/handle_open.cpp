@@ -70,10 +70,12 @@ static void ReadOptionalRecords(bsbchart* chart) {
     chart->hasSkew = ParseSkewAngle(text, &chart->skewAngle, &ignored);
     if (!chart->hasSkew) chart->skewAngle = 0.0;
     chart->hasCph = ParseCph(text, &chart->cph, &ignored);
-    chart->georeferenced = ParsePolynomial(text, "PWX/", &chart->pwx, &ignored) &&
-                           ParsePolynomial(text, "PWY/", &chart->pwy, &ignored) &&
-                           ParsePolynomial(text, "WPX/", &chart->wpx, &ignored) &&
-                           ParsePolynomial(text, "WPY/", &chart->wpy, &ignored);
+    bool pwx = ParsePolynomial(text, "PWX/", &chart->pwx, &ignored);
+    bool pwy = ParsePolynomial(text, "PWY/", &chart->pwy, &ignored);
+    bool wpx = ParsePolynomial(text, "WPX/", &chart->wpx, &ignored);
+    bool wpy = ParsePolynomial(text, "WPY/", &chart->wpy, &ignored);
+    chart->pixelToWorld = pwx && pwy;
+    chart->worldToPixel = wpx && wpy;
     for (int32_t palette = 0; palette < BSBCHART_PALETTE_COUNT; ++palette)
         if (FindKey(text, bsbchart_palette_key(palette), 0) != kNotFound)
             chart->palettes |= 1u << palette;

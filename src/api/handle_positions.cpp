@@ -5,20 +5,15 @@
 
 namespace bsb {
 
-// Which of the four polynomial records is absent.
-static const char* MissingPolynomial(const bsbchart* chart) {
-    HeaderText text = {chart->header.bytes, chart->header.textLength};
-    static const char* const kKeys[4] = {"PWX/", "PWY/", "WPX/", "WPY/"};
-    for (const char* key : kKeys)
-        if (FindKey(text, key, 0) == kNotFound) return key;
-    return "PWX/";
-}
-
-// OK when CPH/ and the four polynomials are there; else the first missing.
-static bsbchart_status Georeference(const bsbchart* chart, bsbchart_error* error) {
+// OK when CPH/ and the conversion's two polynomials (the first key's and
+// the second's) are there; else the first of them that is missing.
+static bsbchart_status Georeference(const bsbchart* chart, bool present, const char* keys[2],
+                                    bsbchart_error* error) {
     Reporter reporter = QuietReporter();
+    HeaderText text = {chart->header.bytes, chart->header.textLength};
     if (!chart->hasCph) FailQuietly(&reporter, kStatusRecord, "CPH/");
-    else if (!chart->georeferenced) FailQuietly(&reporter, kStatusRecord, MissingPolynomial(chart));
+    else if (!present)
+        FailQuietly(&reporter, kStatusRecord, FindKey(text, keys[0], 0) == kNotFound ? keys[0] : keys[1]);
     return Finish(reporter, error);
 }
 
@@ -27,7 +22,8 @@ static bsbchart_status Georeference(const bsbchart* chart, bsbchart_error* error
 bsbchart_status bsbchart_pixel_to_world(const bsbchart* chart, double column, double row,
                                         double* x, double* y, bsbchart_error* error) {
     if (!chart || !x || !y) return bsb::FinishWith(BSBCHART_E_ARGUMENT, error);
-    bsbchart_status status = bsb::Georeference(chart, error);
+    const char* keys[2] = {"PWX/", "PWY/"};
+    bsbchart_status status = bsb::Georeference(chart, chart->pixelToWorld, keys, error);
     if (status != BSBCHART_OK) return status;
     *x = bsb::EvaluatePolynomial(chart->pwx.order, chart->pwx.coefficients, column, row) - chart->cph;
     *y = bsb::EvaluatePolynomial(chart->pwy.order, chart->pwy.coefficients, column, row);
@@ -37,7 +33,8 @@ bsbchart_status bsbchart_pixel_to_world(const bsbchart* chart, double column, do
 bsbchart_status bsbchart_world_to_pixel(const bsbchart* chart, double x, double y, double* column,
                                         double* row, bsbchart_error* error) {
     if (!chart || !column || !row) return bsb::FinishWith(BSBCHART_E_ARGUMENT, error);
-    bsbchart_status status = bsb::Georeference(chart, error);
+    const char* keys[2] = {"WPX/", "WPY/"};
+    bsbchart_status status = bsb::Georeference(chart, chart->worldToPixel, keys, error);
     if (status != BSBCHART_OK) return status;
     *column = bsb::EvaluatePolynomial(chart->wpx.order, chart->wpx.coefficients, x + chart->cph, y);
     *row = bsb::EvaluatePolynomial(chart->wpy.order, chart->wpy.coefficients, x + chart->cph, y);
