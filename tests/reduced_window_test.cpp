@@ -425,15 +425,19 @@ TEST(ReducedWindow, NearestSampleIsTheFullWindowAtTheStatedPositions) {
 // reduced window shows there what the full window shows. Disabled: a
 // nearest-sample window decodes only the rows it samples, so past a short
 // row's end it shows the row sampled before (or 0 for its first row).
-TEST(ReducedWindow, DISABLED_RowsThatDecodeShortShowWhatTheFullWindowShows) {
+// Where a row decodes short, the full window shows the row above it past its
+// end. A nearest-sample window shows the same when it sampled the row above
+// too; when it skipped rows, the tail is index 0, as before a window's first
+// row, never what an earlier sampled row left.
+TEST(ReducedWindow, RowsThatDecodeShortShowTheRowAboveOnlyWhenItWasSampled) {
     TempDir dir;
-    const int type = 4, width = 41, height = 24;
+    const int type = 4, width = 41, height = 24, shortBy = 9;
     Picture picture = RunPicture(width, height, type, 5);
     chartwriter::HeaderOptions options = Options(picture, type);
     std::vector<Bytes> rows;
     for (int y = 0; y < height; ++y) {
         // Every third row stops 9 pixels short of the width.
-        int decoded = y % 3 == 2 ? width - 9 : width;
+        int decoded = y % 3 == 2 ? width - shortBy : width;
         rows.push_back(chartwriter::EncodeRow(picture.row(y), decoded, static_cast<uint32_t>(y + 1), type));
     }
     Bytes bytes = chartwriter::AssembleChart(
@@ -446,14 +450,21 @@ TEST(ReducedWindow, DISABLED_RowsThatDecodeShortShowWhatTheFullWindowShows) {
     // Every column of the full window but the last (odd width) is copied;
     // the reduced windows keep to those, at full width.
     const bsbchart_rect copied = {0, 0, width - 2, height - 1};
-    for (uint32_t h : {8u, 5u, 3u}) {
+    for (uint32_t h : {48u, 24u, 8u, 5u, 3u}) {
         SCOPED_TRACE(Describe(copied, width - 1, h));
         Outcome reduced = Take(Reduced(handle.get(), copied, width - 1, h));
         Bytes expected = BlankLike(full, width - 1, h, 4);
-        for (uint32_t j = 0; j < h; ++j)
-            for (uint32_t i = 0; i < width - 1u; ++i)
+        int64_t previous = -2;
+        for (uint32_t j = 0; j < h; ++j) {
+            int y = static_cast<int>(Nearest(j, height, h));
+            bool skipped = y != previous && y != previous + 1;
+            for (uint32_t i = 0; i < width - 1u; ++i) {
+                bool tail = y % 3 == 2 && static_cast<int>(i) >= width - shortBy;
                 PutIndex(expected, 4, width - 1, i, j,
-                         full.index(static_cast<int>(i), static_cast<int>(Nearest(j, height, h))));
+                         tail && skipped ? 0 : full.index(static_cast<int>(i), y));
+            }
+            previous = y;
+        }
         EXPECT_TRUE(SameBitmap(expected, reduced));
     }
 }
