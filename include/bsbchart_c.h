@@ -218,7 +218,8 @@ BSBCHART_C_API bsbchart_status bsbchart_world_window(const bsbchart* chart, doub
  * at most the source's size, or up to 8 times it for nearest sample).
  * Nearest sample: output pixel (i, j) is source pixel
  * (left + (2i + 1) * srcW / (2 width), top + (2j + 1) * srcH / (2 height)),
- * indexed like the chart. With BSBCHART_AREA_AVERAGE: a 24-bit bitmap, each
+ * indexed like the chart (where a row decodes short and the row above was not
+ * sampled, its tail is index 0). With BSBCHART_AREA_AVERAGE: a 24-bit bitmap, each
  * pixel the rounded average colour of the source pixels its box covers. */
 BSBCHART_C_API bsbchart_status bsbchart_reduced_window(const bsbchart* chart, bsbchart_rect source,
                                                        uint32_t width, uint32_t height,
