@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -5,6 +6,7 @@
 #include "bsbchart_host.h"
 #include "fuzz_entries.h"
 #include "fuzz_messages.h"
+#include "header/records.h"
 #include "internal_support.h"
 
 namespace fuzzentry {
@@ -15,6 +17,34 @@ static uint32_t GetLe32(const uint8_t* p) {
 
 static void PutLe32(std::vector<uint8_t>* out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out->push_back((uint8_t)(value >> (8 * i)));
+}
+
+// With BSBCHART_FUZZ_WIDE_ROWS set in the environment, the heaps are sized
+// for the chart instead of 1 MB: its two row buffers of the raster's width
+// and kWideRoom more. So rasters of any width are reached while a window's
+// bitmap stays below kWideRoom, and libFuzzer's -timeout and -rss_limit_mb
+// catch a window that costs more than its own columns and the rows' bytes.
+// The input's limit is then taken as given, 0 meaning that size.
+static bool WideRows() {
+    static const bool wide = getenv("BSBCHART_FUZZ_WIDE_ROWS") != nullptr;
+    return wide;
+}
+
+const uint64_t kWideRoom = (uint64_t)64 << 20;
+
+// The heap limit for the chart: the raster's width is read from its text
+// before the first NUL, as the library reads it from its header block.
+static uint64_t HeapLimitFor(const WholeFileInput& input) {
+    if (!WideRows()) return input.heapLimit;
+    const void* nul = memchr(input.chart, 0, input.chartSize);
+    size_t length = nul ? (size_t)((const uint8_t*)nul - input.chart) : input.chartSize;
+    bsb::HeaderText text = {(const char*)input.chart, (uint32_t)length};
+    bsb::Reporter quiet = bsb::QuietReporter();
+    int32_t width = 0, height = 0;
+    uint64_t room = bsb::ParseRasterSize(text, &width, &height, &quiet)
+                        ? 2 * (uint64_t)width + kWideRoom
+                        : kLargestHeap;
+    return input.heapLimit == 0 || input.heapLimit > room ? room : input.heapLimit;
 }
 
 WholeFileInput SplitWholeFileInput(const uint8_t* data, size_t size) {
@@ -31,7 +61,7 @@ WholeFileInput SplitWholeFileInput(const uint8_t* data, size_t size) {
     memcpy(&input.right, request + 32, 8);
     memcpy(&input.bottom, request + 40, 8);
     uint32_t limit = GetLe32(request + 48);
-    input.heapLimit = limit == 0 || limit > kLargestHeap ? kLargestHeap : limit;
+    input.heapLimit = WideRows() || (limit != 0 && limit <= kLargestHeap) ? limit : kLargestHeap;
     input.chart = data + requestSize;
     input.chartSize = size - requestSize;
     return input;
@@ -98,10 +128,11 @@ static void FinishWindow(char* bitmap, void* heap, const char* call) {
 // limit: every status in range, a bitmap exactly on success, nothing shown,
 // every block back in its heap, the chart in use while the handle holds it
 // and free after close.
-static void RunCInterfaceOperations(const WholeFileInput& input, const unsigned short* path) {
+static void RunCInterfaceOperations(const WholeFileInput& input, const unsigned short* path,
+                                    uint64_t heapLimit) {
     MessageCounter messages;
-    void* handleHeap = CreateChartHeap(input.heapLimit);
-    void* windowHeap = CreateChartHeap(input.heapLimit);
+    void* handleHeap = CreateChartHeap((size_t)heapLimit);
+    void* windowHeap = CreateChartHeap((size_t)heapLimit);
     if (!handleHeap || !windowHeap) Violation("CreateChartHeap failed");
     bsbchart_allocator handleMemory, windowMemory;
     if (bsbchart_heap_allocator(handleHeap, &handleMemory) != BSBCHART_OK ||
@@ -229,7 +260,8 @@ void RunWholeFileOperations(const WholeFileInput& input, const unsigned short* p
     messages.ExpectOutcome(done == 1, silentAllowed, "GetBsbBorder(world)");
     ExpectClosed(path, "GetBsbBorder(world)");
 
-    void* heap = CreateChartHeap(input.heapLimit);
+    uint64_t heapLimit = HeapLimitFor(input);
+    void* heap = CreateChartHeap((size_t)heapLimit);
     if (!heap) Violation("CreateChartHeap failed");
     char* bitmap = GetWindowBmp(path, heap, input.window);
     messages.ExpectOutcome(bitmap != nullptr, silentAllowed, "GetWindowBmp(RECT)");
@@ -246,7 +278,7 @@ void RunWholeFileOperations(const WholeFileInput& input, const unsigned short* p
     ExpectClosed(path, "GetWindowBmp(world)");
     FinishWindow(bitmap, heap, "GetWindowBmp(world)");
     DestroyChartHeap(heap);
-    RunCInterfaceOperations(input, path);
+    RunCInterfaceOperations(input, path, heapLimit);
 }
 
 }  // namespace fuzzentry
