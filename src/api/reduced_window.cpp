@@ -160,8 +160,7 @@ static void KeepTail(AverageRow* a, uint32_t colour, uint64_t from, uint64_t to)
     for (uint64_t x = from; x < to; ++x) a->tail[x - a->tailStart] = (unsigned char)colour;
 }
 
-static void AddRun(void* context, uint32_t colour, uint64_t position, uint64_t length) {
-    AverageRow* a = (AverageRow*)context;
+static inline void AddRun(AverageRow* a, uint32_t colour, uint64_t position, uint64_t length) {
     uint64_t end = position + length;
     a->lastColour = colour;
     if (end > a->tailStart) KeepTail(a, colour, position, end);
@@ -218,11 +217,15 @@ static bool ReduceAverage(WindowFrame* frame, const RasterShape& shape, const Re
         uint64_t end = BoxStart(j + 1, r.sourceHeight, r.height);
         memset(sums, 0, (size_t)bytes);
         for (uint64_t y = first; y < end; ++y) {
-            uint64_t total = 0;
+            int32_t chartRow = r.source.top + (int32_t)y;
+            RunReader runs;
+            if (!ReadRowRuns(frame, shape, chartRow, &runs)) return false;
             row.box = 0;
-            if (!ReadRowRuns(frame, shape, r.source.top + (int32_t)y, AddRun, &row, &total))
-                return false;
-            FinishRow(&row, total, bpp);
+            uint32_t colour;
+            uint64_t position, length;
+            while (NextRun(&runs, &colour, &position, &length)) AddRun(&row, colour, position, length);
+            if (!EndRowRuns(frame, shape, chartRow, runs)) return false;
+            FinishRow(&row, runs.total, bpp);
         }
         WriteAverages(sums, r, end - first, bitmap.pixels + (uint64_t)j * bitmap.stride);
     }

@@ -82,13 +82,16 @@ bool ReadDecodedColumns(WindowFrame* frame, const RasterShape& shape, int32_t ro
     return DecodeFailed(frame, row);
 }
 
-bool ReadRowRuns(WindowFrame* frame, const RasterShape& shape, int32_t row, RunVisitor visit,
-                 void* context, uint64_t* pixels) {
+bool ReadRowRuns(WindowFrame* frame, const RasterShape& shape, int32_t row, RunReader* reader) {
     uint32_t capacity = (uint32_t)shape.width;
     if (!ReadRow(frame, &capacity, (uint32_t)row + 1)) return false;
-    if (VisitRasterRuns(frame->encodedRow, capacity, (uint32_t)shape.width, shape.compressionType,
-                        visit, context, pixels, frame->reporter))
+    if (BeginRuns(frame->encodedRow, capacity, shape.compressionType, reader, frame->reporter))
         return true;
+    return DecodeFailed(frame, row);
+}
+
+bool EndRowRuns(WindowFrame* frame, const RasterShape& shape, int32_t row, const RunReader& reader) {
+    if (EndRuns(reader, (uint32_t)shape.width, frame->reporter)) return true;
     return DecodeFailed(frame, row);
 }
 

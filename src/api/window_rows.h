@@ -56,10 +56,10 @@ bool ReadDecodedRow(WindowFrame* frame, const RasterShape& shape, int32_t row);
 bool ReadDecodedColumns(WindowFrame* frame, const RasterShape& shape, int32_t row,
                         uint32_t firstByte, uint32_t byteCount);
 
-// Reads 0-based chart row `row` and hands its runs to `visit` without
-// decoding them into the buffer; `*pixels` receives the row's pixel total.
-bool ReadRowRuns(WindowFrame* frame, const RasterShape& shape, int32_t row, RunVisitor visit,
-                 void* context, uint64_t* pixels);
+// Reads 0-based chart row `row` and starts `reader` on its runs, which are
+// taken instead of decoded pixels; EndRowRuns checks the row after its last.
+bool ReadRowRuns(WindowFrame* frame, const RasterShape& shape, int32_t row, RunReader* reader);
+bool EndRowRuns(WindowFrame* frame, const RasterShape& shape, int32_t row, const RunReader& reader);
 
 // Fills the bitmap's rows from chart rows top … top + height - 1, each taken
 // byte-aligned from the byte that holds column `left`; only those bytes of

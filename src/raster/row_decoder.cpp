@@ -4,10 +4,7 @@
 
 namespace bsb {
 
-const int kMaxLengthGroups = 6;
 const int64_t kWidthTolerance = 19;
-// Pixel totals are held below this; any larger total fails the tolerance.
-const uint64_t kTotalCeiling = (uint64_t)1 << 48;
 
 int BitsPerPixel(int compressionType) {
     if (compressionType == 1) return 1;
@@ -199,24 +196,6 @@ static uint64_t CountRunWords(const unsigned char** cursor, const unsigned char*
     return total;
 }
 
-// Reads the length groups after a run's first byte into *run. 1: a run;
-// 0: the row ends inside the run, which draws nothing; -1: too many groups.
-static inline int ReadLengthGroups(const unsigned char** cursor, const unsigned char* end,
-                                   uint64_t* run) {
-    const unsigned char* at = *cursor;
-    int groups = 1;
-    while (at < end) {
-        uint32_t next = *at++;
-        if (++groups > kMaxLengthGroups) return -1;
-        *run = (*run << 7) | (next & 0x7Fu);
-        if ((next & 0x80) == 0) {
-            *cursor = at;
-            return 1;
-        }
-    }
-    return 0;
-}
-
 // Decodes the runs in [at, end) in three stretches: runs that end before the
 // range are counted, runs that reach into it are written, and once the
 // range is full the rest are counted. False on a run of too many length
@@ -330,26 +309,24 @@ bool DecodeRasterColumns(const unsigned char* encoded, uint32_t encodedLength,
     return true;
 }
 
-bool VisitRasterRuns(const unsigned char* encoded, uint32_t encodedLength, uint32_t expectedWidth,
-                     int compressionType, RunVisitor visit, void* context, uint64_t* pixels,
-                     Reporter* reporter) {
+bool BeginRuns(const unsigned char* encoded, uint32_t encodedLength, int compressionType,
+               RunReader* reader, Reporter* reporter) {
     uint32_t prefix = 0;
     if (!CheckRow(encoded, encodedLength, compressionType, &prefix, reporter)) return false;
     RunFormat format = FormatOf(compressionType);
-    const unsigned char* at = encoded + prefix;
-    const unsigned char* end = encoded + encodedLength - 1;
-    uint64_t total = 0;
-    int read = 1;
-    while (at < end) {
-        uint32_t first = *at++;
-        uint64_t run = first & format.lengthMask;
-        if ((first & 0x80) && (read = ReadLengthGroups(&at, end, &run)) != 1) break;
-        if (total < kTotalCeiling)
-            visit(context, (first & format.colourMask) >> format.colourShift, total, run + 1);
-        total = AddPixels(total, run + 1);
-    }
-    if (read < 0 || !WithinTolerance(total, expectedWidth)) return Fail(reporter, kErrorDecodingRow);
-    *pixels = total;
+    reader->at = encoded + prefix;
+    reader->end = encoded + encodedLength - 1;
+    reader->colourShift = format.colourShift;
+    reader->colourMask = format.colourMask;
+    reader->lengthMask = format.lengthMask;
+    reader->total = 0;
+    reader->state = 1;
+    return true;
+}
+
+bool EndRuns(const RunReader& reader, uint32_t expectedWidth, Reporter* reporter) {
+    if (reader.state < 0 || !WithinTolerance(reader.total, expectedWidth))
+        return Fail(reporter, kErrorDecodingRow);
     return true;
 }
 

@@ -37,16 +37,71 @@ bool DecodeRasterColumns(const unsigned char* encoded, uint32_t encodedLength,
 bool DecodeRasterRow(const unsigned char* encoded, uint32_t encodedLength, unsigned char* output,
                      uint32_t* expectedWidth, int compressionType, Reporter* reporter);
 
-// Receives the runs of a row in order: `length` pixels of `colour` from
-// pixel `position` on.
-typedef void (*RunVisitor)(void* context, uint32_t colour, uint64_t position, uint64_t length);
+// The runs of a row one at a time, for callers that use the runs instead of
+// pixels.
+struct RunReader {
+    const unsigned char* at;
+    const unsigned char* end;  // the terminator
+    int colourShift;
+    uint32_t colourMask;
+    uint32_t lengthMask;
+    uint64_t total;  // pixels of the runs read so far
+    int state;       // 1: reading; 0: the row is over; -1: a run of too many length groups
+};
 
-// Reads every run of the row like DecodeRasterRow, with its failures and
-// messages, handing each complete run to `visit` instead of writing pixels.
-// On success `*pixels` receives the row's pixel total.
-bool VisitRasterRuns(const unsigned char* encoded, uint32_t encodedLength, uint32_t expectedWidth,
-                     int compressionType, RunVisitor visit, void* context, uint64_t* pixels,
-                     Reporter* reporter);
+const int kMaxLengthGroups = 6;
+// Pixel totals are held below this; any larger total fails the tolerance.
+const uint64_t kTotalCeiling = (uint64_t)1 << 48;
+
+// Reads the length groups after a run's first byte into *run. 1: a run;
+// 0: the row ends inside the run, which draws nothing; -1: too many groups.
+inline int ReadLengthGroups(const unsigned char** cursor, const unsigned char* end, uint64_t* run) {
+    const unsigned char* at = *cursor;
+    int groups = 1;
+    while (at < end) {
+        uint32_t next = *at++;
+        if (++groups > kMaxLengthGroups) return -1;
+        *run = (*run << 7) | (next & 0x7Fu);
+        if ((next & 0x80) == 0) {
+            *cursor = at;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Starts on a row, failing as DecodeRasterRow does on a compression type
+// outside 1 … 7 or a row too short for its prefix and terminator.
+bool BeginRuns(const unsigned char* encoded, uint32_t encodedLength, int compressionType,
+               RunReader* reader, Reporter* reporter);
+
+// The next complete run of the row: `*length` pixels of `*colour` from pixel
+// `*position` on. False once the row is over.
+inline bool NextRun(RunReader* reader, uint32_t* colour, uint64_t* position, uint64_t* length) {
+    if (reader->state != 1 || reader->at >= reader->end) {
+        if (reader->state == 1) reader->state = 0;
+        return false;
+    }
+    uint32_t first = *reader->at++;
+    uint64_t run = first & reader->lengthMask;
+    if (first & 0x80) {
+        int read = ReadLengthGroups(&reader->at, reader->end, &run);
+        if (read != 1) {
+            reader->state = read;
+            return false;
+        }
+    }
+    *colour = (first & reader->colourMask) >> reader->colourShift;
+    *position = reader->total;
+    *length = run + 1;
+    uint64_t total = reader->total + run + 1;
+    reader->total = total < kTotalCeiling ? total : kTotalCeiling;
+    return true;
+}
+
+// After the last run: fails as DecodeRasterRow does on a run of too many
+// length groups or a pixel total 20 or more away from the width.
+bool EndRuns(const RunReader& reader, uint32_t expectedWidth, Reporter* reporter);
 
 }  // namespace bsb
 
