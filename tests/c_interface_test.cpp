@@ -591,15 +591,8 @@ TEST_F(CInterface, OpenFailuresGetTheSystemsCause) {
     EXPECT_EQ(inMissingDirectory.status, BSBCHART_E_NOT_FOUND);
 }
 
-// DISABLED on Windows: there a directory comes back as permission denied
-// (CreateFileW refuses to open a directory with ERROR_ACCESS_DENIED, and
-// src/platform/win32_file.cpp, OpenPortFile, takes that for a permission).
-#if defined(_WIN32)
-#define MAYBE_DirectoryIsNotARegularFile DISABLED_DirectoryIsNotARegularFile
-#else
-#define MAYBE_DirectoryIsNotARegularFile DirectoryIsNotARegularFile
-#endif
-TEST_F(CInterface, MAYBE_DirectoryIsNotARegularFile) {
+// On Windows too, where the system refuses a directory as "access denied".
+TEST_F(CInterface, DirectoryIsNotARegularFile) {
     for (const std::string& path : {dir_.path(), dir_.path() + "/"}) {
         OpenResult directory = OpenBytes(path.c_str());
         EXPECT_EQ(directory.status, BSBCHART_E_NOT_REGULAR) << Text(directory.error);

@@ -38,6 +38,11 @@ bool OpenPortFile(const void* path, PortShare share, PortFile* file, PortOpenFai
         DWORD error = GetLastError();
         *failure = FailureOf(error);
         *systemError = (int32_t)error;
+        // The system refuses to open a directory as a file with "access denied".
+        DWORD attributes = GetFileAttributesW((LPCWSTR)path);
+        if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            *failure = kPortNotRegular;
         return false;
     }
     LARGE_INTEGER size;
