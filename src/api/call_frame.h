@@ -22,8 +22,14 @@ struct RowSource {
     RowIndex index;
 };
 
+// A handle's colour tables: 256 entries of the stored values per palette
+// the chart carries (NULL for one it lacks).
+const int kPaletteCount = 8;
+typedef const unsigned char* const* PaletteTables;
+
 struct WindowFrame {
     Allocator memory;
+    PaletteTables palettes;  // NULL: read from the header text
     Reporter* reporter;
     HeaderText text;
     int compressionType;

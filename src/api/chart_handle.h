@@ -25,11 +25,15 @@ struct bsbchart {
     bool worldToPixel;  // WPX/ and WPY/ present
     bsb::ChartPolynomial pwx, pwy, wpx, wpy;
     uint32_t palettes;
+    const unsigned char* paletteTables[bsb::kPaletteCount];  // stored values, NULL where absent
+    unsigned char* paletteBlock;
     const char* fields[BSBCHART_FIELD_COUNT];  // NULL where absent
     char* fieldText;                           // the fields' texts, one after another
 };
 
 namespace bsb {
+
+static_assert(kPaletteCount == BSBCHART_PALETTE_COUNT, "one colour table per palette");
 
 // The library's own allocator (bsbchart_free releases its blocks).
 bsbchart_allocator SystemAllocator();

@@ -45,9 +45,12 @@ bsbchart_status bsbchart_get_palette(const bsbchart* chart, int32_t palette, uin
     if (!chart || !table || !bsb::ChoosePalette(palette, flags, BSBCHART_DOUBLED_COLOURS, &choice))
         return BSBCHART_E_ARGUMENT;
     memset(table, 0, 1024);
-    bsb::HeaderText text = {chart->header.bytes, chart->header.textLength};
     bsb::Reporter reporter = bsb::QuietReporter();
-    if (!bsb::FillColourTable(text, choice, table, 256, &reporter))
-        return (bsbchart_status)reporter.status;
+    bsb::WindowFrame frame = {};
+    frame.palettes = chart->paletteTables;
+    frame.text.chars = chart->header.bytes;
+    frame.text.length = chart->header.textLength;
+    frame.reporter = &reporter;
+    if (!bsb::FillFrameColours(frame, choice, table, 256)) return (bsbchart_status)reporter.status;
     return BSBCHART_OK;
 }

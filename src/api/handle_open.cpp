@@ -81,6 +81,25 @@ static void ReadOptionalRecords(bsbchart* chart) {
             chart->palettes |= 1u << palette;
 }
 
+// The colour tables of the palettes the chart carries, read once.
+static bool ReadPalettes(bsbchart* chart, Reporter* reporter) {
+    uint32_t count = 0;
+    for (int32_t palette = 0; palette < BSBCHART_PALETTE_COUNT; ++palette)
+        if (chart->palettes & (1u << palette)) ++count;
+    if (count == 0) return true;
+    chart->paletteBlock = (unsigned char*)Allocate(chart->memory, (uint64_t)count * 1024);
+    if (!chart->paletteBlock) return Fail(reporter, kCannotAllocateHeader);
+    HeaderText text = {chart->header.bytes, chart->header.textLength};
+    unsigned char* table = chart->paletteBlock;
+    for (int32_t palette = 0; palette < BSBCHART_PALETTE_COUNT; ++palette) {
+        if (!(chart->palettes & (1u << palette))) continue;
+        ApplyPaletteRecords(text, bsbchart_palette_key(palette), false, table, 256);
+        chart->paletteTables[palette] = table;
+        table += 1024;
+    }
+    return true;
+}
+
 // Reads the header, the raster size and the index table through a read
 // cache on the stack, which goes when open returns.
 static bool ReadChart(bsbchart* chart, Reporter* reporter) {
@@ -97,12 +116,13 @@ static bool ReadChart(bsbchart* chart, Reporter* reporter) {
         !LoadRowIndex(&file, chart->memory, (uint32_t)chart->height, &chart->index, reporter))
         return false;
     ReadOptionalRecords(chart);
-    return ReadHeaderFields(chart, reporter);
+    return ReadPalettes(chart, reporter) && ReadHeaderFields(chart, reporter);
 }
 
 static void ReleaseHandle(bsbchart* chart, bool fileOpen) {
     if (fileOpen) ClosePortFile(chart->file.handle);
     Release(chart->memory, chart->fieldText);
+    Release(chart->memory, chart->paletteBlock);
     Release(chart->memory, (void*)chart->index.offsets);
     Release(chart->memory, chart->header.bytes);
     bsbchart_allocator host = chart->host;
@@ -142,6 +162,7 @@ bool ChoosePalette(int32_t palette, uint32_t flags, uint32_t allowedFlags, Palet
     if (!key || (flags & ~allowedFlags) != 0) return false;
     choice->key = key;
     choice->doubled = (flags & BSBCHART_DOUBLED_COLOURS) != 0;
+    choice->index = palette;
     return true;
 }
 

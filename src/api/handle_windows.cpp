@@ -15,6 +15,7 @@ bsbchart_status RunHandleWindow(const bsbchart* chart, const bsbchart_allocator*
     RowSource rows = {0, &chart->file, chart->index};
     WindowFrame frame;
     BeginWindowFrame(&frame, AllocatorOf(&host), &reporter, text, chart->compressionType, rows);
+    frame.palettes = chart->paletteTables;
     bool done = job(&frame, request);
     *bitmap = EndWindowFrame(&frame, done);
     return Finish(reporter, error);
@@ -46,7 +47,7 @@ bsbchart_status bsbchart_pixel_window(const bsbchart* chart, bsbchart_rect windo
                                       uint32_t flags, const bsbchart_allocator* allocator,
                                       void** bitmap, bsbchart_error* error) {
     if (bitmap) *bitmap = 0;
-    bsb::PixelRequest request = {{window.left, window.top, window.right, window.bottom}, {0, false}};
+    bsb::PixelRequest request = {{window.left, window.top, window.right, window.bottom}, {0, false, 0}};
     if (!chart || !bitmap || !bsb::ValidAllocator(allocator) || window.right < window.left ||
         window.bottom < window.top ||
         !bsb::ChoosePalette(palette, flags, BSBCHART_DOUBLED_COLOURS, &request.palette))
@@ -59,7 +60,7 @@ bsbchart_status bsbchart_world_window(const bsbchart* chart, double west, double
                                       const bsbchart_allocator* allocator, void** bitmap,
                                       bsbchart_error* error) {
     if (bitmap) *bitmap = 0;
-    bsb::WorldWindowRequest request = {bsb::RequestOf(west, north, east, south), {0, false}};
+    bsb::WorldWindowRequest request = {bsb::RequestOf(west, north, east, south), {0, false, 0}};
     bool ordered = west <= east && south <= north;  // false for NaN too
     if (!chart || !bitmap || !bsb::ValidAllocator(allocator) || !ordered ||
         !bsb::ChoosePalette(palette, flags, BSBCHART_DOUBLED_COLOURS, &request.palette))

@@ -112,7 +112,7 @@ static bool ReduceNearest(WindowFrame* frame, const RasterShape& shape, const Re
 // The colour table of a 24-bit window: 256 entries of the chosen palette.
 static bool ColoursOf(const WindowFrame& frame, PaletteChoice palette, unsigned char* table) {
     memset(table, 0, 1024);
-    return FillColourTable(frame.text, palette, table, 256, frame.reporter);
+    return FillFrameColours(frame, palette, table, 256);
 }
 
 // Box of output position i: source offsets i·source/out … (i + 1)·source/out − 1.
@@ -443,7 +443,7 @@ bsbchart_status bsbchart_reduced_window(const bsbchart* chart, bsbchart_rect sou
                                    width,
                                    height,
                                    (flags & BSBCHART_AREA_AVERAGE) != 0,
-                                   {0, false}};
+                                   {0, false, 0}};
     if (!chart || !bitmap || !bsb::ValidAllocator(allocator) || source.right < source.left ||
         source.bottom < source.top ||
         !bsb::ChoosePalette(palette, flags, bsb::kReducedFlags, &request.palette))
@@ -462,7 +462,7 @@ bsbchart_status bsbchart_reduced_world_window(const bsbchart* chart, double west
                                    width,
                                    height,
                                    (flags & BSBCHART_AREA_AVERAGE) != 0,
-                                   {0, false}};
+                                   {0, false, 0}};
     bool ordered = west <= east && south <= north;  // false for NaN too
     if (!chart || !bitmap || !bsb::ValidAllocator(allocator) || !ordered ||
         !bsb::ChoosePalette(palette, flags, bsb::kReducedFlags, &request.palette))

@@ -8,7 +8,7 @@
 namespace bsb {
 
 PaletteChoice ExportedPalette() {
-    PaletteChoice palette = {"RGB/", true};
+    PaletteChoice palette = {"RGB/", true, 0};
     return palette;
 }
 
@@ -28,6 +28,15 @@ static void* AllocateUncleared(const Allocator& memory, uint64_t size) {
     return memory.allocate(memory.context, size);
 }
 
+bool FillFrameColours(const WindowFrame& frame, PaletteChoice palette, unsigned char* table,
+                      uint32_t entries) {
+    const unsigned char* kept = frame.palettes ? frame.palettes[palette.index] : 0;
+    if (!kept) return FillColourTable(frame.text, palette, table, entries, frame.reporter);
+    for (uint32_t k = 0; k < entries * 4; ++k)
+        table[k] = (unsigned char)(palette.doubled ? kept[k] * 2u : kept[k]);
+    return true;
+}
+
 static bool AllocateRowBuffers(WindowFrame* frame, uint32_t width, bool clear) {
     frame->encodedRow = (unsigned char*)(clear ? Allocate(frame->memory, width)
                                                : AllocateUncleared(frame->memory, width));
@@ -41,8 +50,7 @@ static bool AllocateRowBuffers(WindowFrame* frame, uint32_t width, bool clear) {
 static bool PrepareRows(WindowFrame* frame, const RasterShape& shape, uint32_t width,
                         uint32_t height, int bpp, PaletteChoice palette, bool clear) {
     return CreateWindowBitmap(frame->memory, width, height, bpp, &frame->bitmap, frame->reporter) &&
-           FillColourTable(frame->text, palette, frame->bitmap.colourTable, ColourTableEntries(bpp),
-                           frame->reporter) &&
+           FillFrameColours(*frame, palette, frame->bitmap.colourTable, ColourTableEntries(bpp)) &&
            AllocateRowBuffers(frame, (uint32_t)shape.width, clear);
 }
 

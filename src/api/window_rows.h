@@ -21,6 +21,7 @@ struct RasterShape {
 struct PaletteChoice {
     const char* key;
     bool doubled;
+    int index;  // the palette's number in the C interface
 };
 
 // The exported calls' colours: RGB/, doubled.
@@ -31,6 +32,11 @@ PaletteChoice ExportedPalette();
 // as a palette the chart lacks.
 bool FillColourTable(HeaderText text, PaletteChoice palette, unsigned char* table,
                      uint32_t entries, Reporter* reporter);
+
+// The frame's colour table for `palette`: from the tables a handle keeps
+// when it has this one, else from the header's records as FillColourTable.
+bool FillFrameColours(const WindowFrame& frame, PaletteChoice palette, unsigned char* table,
+                      uint32_t entries);
 
 // Creates the w × h bitmap, fills its colour table and allocates the two
 // row buffers of the raster's width, zero-filled.

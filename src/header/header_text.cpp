@@ -4,11 +4,17 @@
 
 namespace bsb {
 
+// Candidates are found by their first character, then compared whole.
 uint32_t FindKey(HeaderText text, const char* key, uint32_t from) {
     uint32_t keyLength = (uint32_t)strlen(key);
-    if (keyLength > text.length) return kNotFound;
-    for (uint32_t at = from; at <= text.length - keyLength; ++at)
-        if (memcmp(text.chars + at, key, keyLength) == 0) return at;
+    if (keyLength == 0 || keyLength > text.length) return keyLength == 0 && from <= text.length ? from : kNotFound;
+    uint32_t last = text.length - keyLength;
+    for (uint32_t at = from; at <= last; ++at) {
+        const char* hit = (const char*)memchr(text.chars + at, key[0], last - at + 1);
+        if (!hit) return kNotFound;
+        at = (uint32_t)(hit - text.chars);
+        if (memcmp(hit, key, keyLength) == 0) return at;
+    }
     return kNotFound;
 }
 
