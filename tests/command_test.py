@@ -317,6 +317,24 @@ class WindowTest(unittest.TestCase):
             self.assertEqual(tuple(palette[3 * index:3 * index + 3]), rgb, index)
         return image
 
+    def test_png_output_shows_the_same_pixels_as_the_bmp(self):
+        for name, window in [("harbour-4", ("--pixels", "40,180,599,539")),
+                             ("harbour-7", ("--pixels", "3,5,200,99")),
+                             ("harbour-skew-4", ("--world", "-4.170,50.3658,-4.139,50.3499"))]:
+            with self.subTest(name):
+                directory = fresh_dir()
+                bmp = os.path.join(directory, "w.bmp")
+                png = os.path.join(directory, "w.PNG")
+                self.window(chart(name), *window, "-o", bmp)
+                out, path = self.window(chart(name), *window, "-o", png)
+                self.assertEqual(path, png)
+                with open(png, "rb") as f:
+                    self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+                as_bmp, as_png = Image.open(bmp), Image.open(png)
+                self.assertEqual(as_png.size, as_bmp.size)
+                self.assertEqual(list(as_png.convert("RGB").getdata()),
+                                 list(as_bmp.convert("RGB").getdata()))
+
     def full_chart(self, name):
         directory = fresh_dir()
         out = os.path.join(directory, "full.bmp")

@@ -68,6 +68,7 @@ const char kWindowHelp[] =
     "            where to write the window; - writes it to standard output. By\n"
     "            default it goes next to the chart, named after the window:\n"
     "            CHART.px-L-T-R-B.bmp or CHART.world-4.17W-50.365N-4.15W-50.35N.bmp.\n"
+    "            A name ending in .png gives a PNG image, any other a BMP file.\n"
     "            The file is written under a temporary name and renamed into place,\n"
     "            never over the chart itself.\n"
     "\n"

@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "bsbchart_host.h"
 #include "open_chart.h"
 #include "output_file.h"
+#include "png_file.h"
 #include "text.h"
 
 namespace command {
@@ -323,6 +325,26 @@ int RunInfo(const Invocation& inv) {
     return status;
 }
 
+namespace {
+
+// An output named *.png (any case) is written as PNG, anything else as BMP.
+bool WritesPng(const std::string& output) {
+    if (output.size() < 4) return false;
+    std::string ending = output.substr(output.size() - 4);
+    std::transform(ending.begin(), ending.end(), ending.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ending == ".png";
+}
+
+std::string WritePngFile(const std::string& output, const char* bitmap) {
+    std::vector<uint8_t> png;
+    const std::string problem = PngFromBitmap(bitmap, png);
+    if (!problem.empty()) return problem;
+    return WriteOutput(output, {{png.data(), png.size()}});
+}
+
+}  // namespace
+
 int RunWindow(const Invocation& inv) {
     const std::string& chartName = inv.charts.front();
     const std::string output = inv.output.empty() ? DefaultOutputPath(chartName, inv) : inv.output;
@@ -370,7 +392,8 @@ int RunWindow(const Invocation& inv) {
         if (!shape) {
             std::fprintf(stderr, "bsbchart: the library returned a bitmap this command cannot write\n");
         } else {
-            const std::string problem = WriteBmpFile(output, bitmap, *shape);
+            const std::string problem = WritesPng(output) ? WritePngFile(output, bitmap)
+                                                          : WriteBmpFile(output, bitmap, *shape);
             if (!problem.empty()) {
                 std::fprintf(stderr, "bsbchart: cannot write %s: %s\n", OutputName(output).c_str(), problem.c_str());
             } else {
