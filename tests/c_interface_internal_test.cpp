@@ -1,5 +1,5 @@
 // The C interface against the library's own insides: a window from a handle
-// costs one read per chart row it needs (the test counts the system's file
+// reads each chart row it needs once, several rows to a read (the test counts the system's file
 // calls), a chart held exclusively is in use for a handle and the other way
 // round, and the conversions are the polynomials' own arithmetic, bit for bit.
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 #include "header/polynomial.h"
 #include "header/records.h"
 #include "internal_support.h"
+#include "row_reads.h"
 #include "system_calls.h"
 
 namespace {
@@ -46,6 +47,33 @@ const ReadCase kReadCases[] = {
     {"rows of kilobytes", 6000, 40, 7, {100, 3, 5000, 38}},
 };
 
+// The rows a call read, in order, and how many reads it took: every read
+// takes whole rows and no more bytes than the raster is wide, the size of
+// the window's row buffer.
+struct RowReads {
+    std::vector<int> rows;
+    size_t calls = 0;
+};
+
+template <typename Call>
+RowReads ReadsOf(const TestChart& chart, int width, int height, Call call) {
+    std::vector<SystemRead> reads;
+    RecordSystemReads(&reads);
+    call();
+    RecordSystemReads(nullptr);
+    for (const SystemRead& read : reads) EXPECT_LE(read.count, static_cast<uint64_t>(width));
+    RowReads result;
+    result.rows = testsupport::RowsRead(reads, testsupport::RowOffsets(chart.bytes, height));
+    result.calls = reads.size();
+    return result;
+}
+
+std::vector<int> RowsFrom(int64_t first, int64_t last) {
+    std::vector<int> rows;
+    for (int64_t r = first; r <= last; ++r) rows.push_back(static_cast<int>(r));
+    return rows;
+}
+
 TEST(CInterfaceReads, PixelWindowReadsEachRowOnce) {
     TempDir dir;
     for (const ReadCase& c : kReadCases) {
@@ -54,13 +82,14 @@ TEST(CInterfaceReads, PixelWindowReadsEachRowOnce) {
                                                  cinterface::Upright(), c.width, c.height);
         Handle handle = Open(chart.path);
         ASSERT_TRUE(handle);
-        int rows = c.window.bottom - c.window.top + 1;
+        std::vector<int> rows = RowsFrom(c.window.top, c.window.bottom);
         for (int round = 0; round < 3; ++round) {
-            ResetSystemCalls();
-            cinterface::Window window = PixelWindow(handle.get(), c.window);
-            uint64_t calls = SystemCalls();
+            cinterface::Window window;
+            RowReads reads = ReadsOf(chart, c.width, c.height, [&] { window = PixelWindow(handle.get(), c.window); });
             ASSERT_EQ(window.status, BSBCHART_OK);
-            EXPECT_EQ(calls, static_cast<uint64_t>(rows)) << "round " << round;
+            EXPECT_EQ(reads.rows, rows) << "round " << round;
+            // Short rows come several to a read; rows of kilobytes one each.
+            if (c.width == 60 && rows.size() > 1) EXPECT_LT(reads.calls, rows.size()) << "round " << round;
         }
     }
 }
@@ -73,14 +102,13 @@ TEST(CInterfaceReads, WorldWindowsReadEachRowTheyNeedOnce) {
     ASSERT_TRUE(handle);
     struct Case {
         cinterface::WorldRect rect;
-        int rows;
-    } cases[] = {{{0.0, 9.0, 5.0, 4.0}, 41}, {{-9.0, 30.0, 40.0, -30.0}, 160}, {{1.0, 8.0, 2.0, 8.0}, 1}};
+        int first, last;
+    } cases[] = {{{0.0, 9.0, 5.0, 4.0}, 8, 48}, {{-9.0, 30.0, 40.0, -30.0}, 0, 159}, {{1.0, 8.0, 2.0, 8.0}, 16, 16}};
     for (const Case& c : cases) {
-        ResetSystemCalls();
-        cinterface::Window window = WorldWindow(handle.get(), c.rect);
-        uint64_t calls = SystemCalls();
+        cinterface::Window window;
+        RowReads reads = ReadsOf(upright, 200, 160, [&] { window = WorldWindow(handle.get(), c.rect); });
         ASSERT_EQ(window.status, BSBCHART_OK);
-        EXPECT_EQ(calls, static_cast<uint64_t>(c.rows));
+        EXPECT_EQ(reads.rows, RowsFrom(c.first, c.last));
     }
 
     // Skewed: the rows of the region under the corners, widened by a row
@@ -102,11 +130,10 @@ TEST(CInterfaceReads, WorldWindowsReadEachRowTheyNeedOnce) {
         }
         int64_t first = std::max<int64_t>(0, static_cast<int64_t>(top) - 1);
         int64_t last = std::min<int64_t>(159, static_cast<int64_t>(bottom) + 1);
-        ResetSystemCalls();
-        cinterface::Window window = WorldWindow(handle.get(), r);
-        uint64_t calls = SystemCalls();
+        cinterface::Window window;
+        RowReads reads = ReadsOf(skewed, 200, 160, [&] { window = WorldWindow(handle.get(), r); });
         ASSERT_EQ(window.status, BSBCHART_OK);
-        EXPECT_EQ(calls, static_cast<uint64_t>(last - first + 1));
+        EXPECT_EQ(reads.rows, RowsFrom(first, last));
     }
 }
 

@@ -24,6 +24,7 @@
 #endif
 
 #include "c_interface_support.h"
+#include "row_reads.h"
 
 namespace {
 
@@ -762,6 +763,37 @@ TEST_F(CInterface, RowFailuresNameTheRow) {
         EXPECT_EQ(world.error.row, c.worldRow);
     }
 }
+
+#if !defined(_WIN32)
+// A chart cut short while a handle holds it: the rows still wholly in the
+// file come out, and the first row cut fails with its number, however many
+// rows a read asks for at once.
+TEST_F(CInterface, RowsCutAfterOpenFailAtTheFirstRowCut) {
+    TestChart chart = cinterface::WriteChart(dir_, "cut.kap", 4, cinterface::Upright());
+    std::string path = Write("cut.kap", chart.bytes);
+    Handle handle = Open(path);
+    ASSERT_TRUE(handle);
+    Window before = PixelWindow(handle.get(), {0, 0, 44, 22});
+    ASSERT_EQ(before.status, BSBCHART_OK);
+    std::vector<uint32_t> offsets = testsupport::RowOffsets(chart.bytes, 23);
+    ASSERT_EQ(truncate(path.c_str(), (offsets[15] + offsets[16]) / 2), 0);
+
+    Window cut = PixelWindow(handle.get(), {0, 0, 44, 22});
+    EXPECT_EQ(cut.status, BSBCHART_E_ROW_READ);
+    EXPECT_EQ(cut.error.row, 15);
+    Window intact = PixelWindow(handle.get(), {0, 0, 44, 14});
+    ASSERT_EQ(intact.status, BSBCHART_OK);
+    Handle whole = Open(Write("whole.kap", chart.bytes));
+    EXPECT_EQ(intact.bytes, PixelWindow(whole.get(), {0, 0, 44, 14}).bytes);
+    void* bitmap = nullptr;
+    bsbchart_error error;
+    EXPECT_EQ(bsbchart_reduced_window(handle.get(), {0, 0, 44, 22}, 9, 5, BSBCHART_PALETTE_RGB,
+                                      BSBCHART_AREA_AVERAGE, nullptr, &bitmap, &error),
+              BSBCHART_E_ROW_READ);
+    EXPECT_EQ(error.row, 15);
+    EXPECT_EQ(bitmap, nullptr);
+}
+#endif
 
 TEST_F(CInterface, CompressionTypeOutsideItsRange) {
     for (int type : {0, 8, 0x7F, -1}) {

@@ -38,6 +38,8 @@ struct WindowFrame {
     WindowBitmap bitmap;
     unsigned char* encodedRow;
     unsigned char* decodedRow;
+    RowBatch batch;        // the handle's rows that encodedRow holds
+    uint32_t readAheadTo;  // the last row number a read may bring in
 };
 
 struct CallFrame {

@@ -212,6 +212,7 @@ static bool ReduceAverage(WindowFrame* frame, const RasterShape& shape, const Re
     row.width = (uint64_t)shape.width;
     row.tailStart = row.width > kTailPixels ? row.width - kTailPixels : 0;
     const WindowBitmap& bitmap = frame->bitmap;
+    ReadAheadTo(frame, r.source.bottom);
     for (uint32_t j = 0; j < r.height; ++j) {
         uint64_t first = BoxStart(j, r.sourceHeight, r.height);
         uint64_t end = BoxStart(j + 1, r.sourceHeight, r.height);

@@ -110,6 +110,8 @@ static bool FillRegion(WindowFrame* frame, const RasterShape& shape, const Regio
     uint32_t firstByte = (uint32_t)columns.firstByte;
     uint32_t byteCount = (uint32_t)columns.wholeBytes + (columns.extraBits != 0 ? 1 : 0);
     memset(frame->decodedRow + firstByte, 0, byteCount);
+    int64_t lastRow = region.y1 < shape.height - 1 ? region.y1 : shape.height - 1;
+    if (lastRow >= 0) ReadAheadTo(frame, (int32_t)lastRow);
     unsigned char* out = region.bytes;
     for (int64_t y = region.y0; y <= region.y1; ++y, out += region.stride) {
         if (y < 0) continue;

@@ -64,12 +64,36 @@ bool PrepareClippedWindow(WindowFrame* frame, const RasterShape& shape, uint32_t
     return PrepareRows(frame, shape, width, height, bpp, palette, false);
 }
 
-static bool ReadRow(WindowFrame* frame, uint32_t* capacity, uint32_t rowNumber) {
+// A row of the handle's index table comes from the frame's batch when an
+// earlier read brought it in; a window reading ahead brings in the rows
+// after it with it.
+static bool ReadIndexed(WindowFrame* frame, const unsigned char** bytes, uint32_t* capacity,
+                        uint32_t rowNumber) {
     const RowSource& rows = frame->rows;
-    if (rows.file)
-        return ReadRasterRow(rows.file, frame->encodedRow, capacity, rowNumber, frame->reporter);
-    return ReadIndexedRow(*rows.port, rows.index, frame->encodedRow, capacity, rowNumber,
-                          frame->reporter);
+    RowBatch* batch = &frame->batch;
+    if (rowNumber < batch->first || rowNumber >= batch->end) {
+        batch->end = 0;
+        uint32_t last = rowNumber < frame->readAheadTo ? frame->readAheadTo : rowNumber;
+        if (!ReadIndexedRows(*rows.port, rows.index, frame->encodedRow, capacity, rowNumber, last,
+                             batch, frame->reporter))
+            return false;
+    }
+    const uint32_t* offsets = rows.index.offsets;
+    *bytes = frame->encodedRow + (offsets[rowNumber - 1] - offsets[batch->first - 1]);
+    *capacity = offsets[rowNumber] - offsets[rowNumber - 1];
+    return true;
+}
+
+static bool ReadRow(WindowFrame* frame, const unsigned char** bytes, uint32_t* capacity,
+                    uint32_t rowNumber) {
+    const RowSource& rows = frame->rows;
+    if (!rows.file) return ReadIndexed(frame, bytes, capacity, rowNumber);
+    *bytes = frame->encodedRow;
+    return ReadRasterRow(rows.file, frame->encodedRow, capacity, rowNumber, frame->reporter);
+}
+
+void ReadAheadTo(WindowFrame* frame, int32_t lastRow) {
+    frame->readAheadTo = (uint32_t)lastRow + 1;
 }
 
 // A row that does not decode is reported with its number.
@@ -83,8 +107,9 @@ bool ReadDecodedColumns(WindowFrame* frame, const RasterShape& shape, int32_t ro
                         uint32_t firstByte, uint32_t byteCount) {
     uint32_t capacity = (uint32_t)shape.width;
     uint32_t width = (uint32_t)shape.width;
-    if (!ReadRow(frame, &capacity, (uint32_t)row + 1)) return false;
-    if (DecodeRasterColumns(frame->encodedRow, capacity, frame->decodedRow, &width,
+    const unsigned char* bytes = 0;
+    if (!ReadRow(frame, &bytes, &capacity, (uint32_t)row + 1)) return false;
+    if (DecodeRasterColumns(bytes, capacity, frame->decodedRow, &width,
                             shape.compressionType, firstByte, byteCount, frame->reporter))
         return true;
     return DecodeFailed(frame, row);
@@ -92,8 +117,9 @@ bool ReadDecodedColumns(WindowFrame* frame, const RasterShape& shape, int32_t ro
 
 bool ReadRowRuns(WindowFrame* frame, const RasterShape& shape, int32_t row, RunReader* reader) {
     uint32_t capacity = (uint32_t)shape.width;
-    if (!ReadRow(frame, &capacity, (uint32_t)row + 1)) return false;
-    if (BeginRuns(frame->encodedRow, capacity, shape.compressionType, reader, frame->reporter))
+    const unsigned char* bytes = 0;
+    if (!ReadRow(frame, &bytes, &capacity, (uint32_t)row + 1)) return false;
+    if (BeginRuns(bytes, capacity, shape.compressionType, reader, frame->reporter))
         return true;
     return DecodeFailed(frame, row);
 }
@@ -112,6 +138,7 @@ bool CopyWindowRows(WindowFrame* frame, const RasterShape& shape, int32_t left, 
     uint64_t from = (uint64_t)bitmap.bpp * (uint64_t)left / 8;
     uint64_t count = (uint64_t)bitmap.bpp * bitmap.width / 8;
     memset(frame->decodedRow + from, 0, (size_t)count);
+    ReadAheadTo(frame, top + (int32_t)bitmap.height - 1);
     unsigned char* out = bitmap.pixels;
     for (uint32_t j = 0; j < bitmap.height; ++j, out += bitmap.stride) {
         if (!ReadDecodedColumns(frame, shape, top + (int32_t)j, (uint32_t)from, (uint32_t)count))

@@ -67,6 +67,11 @@ bool ReadDecodedColumns(WindowFrame* frame, const RasterShape& shape, int32_t ro
 bool ReadRowRuns(WindowFrame* frame, const RasterShape& shape, int32_t row, RunReader* reader);
 bool EndRowRuns(WindowFrame* frame, const RasterShape& shape, int32_t row, const RunReader& reader);
 
+// Rows from the one read next up to 0-based chart row `lastRow` will be read
+// in order: a handle's rows are then read several at a time, as many as the
+// compressed-row buffer holds.
+void ReadAheadTo(WindowFrame* frame, int32_t lastRow);
+
 // Fills the bitmap's rows from chart rows top … top + height - 1, each taken
 // byte-aligned from the byte that holds column `left`; only those bytes of
 // the decoded-row buffer are cleared and decoded.

@@ -187,20 +187,47 @@ bool LoadRowIndex(ChartFile* file, const Allocator& allocator, uint32_t rowCount
     return true;
 }
 
-bool ReadIndexedRow(const PortFile& file, const RowIndex& index, unsigned char* buffer,
-                    uint32_t* capacity, uint32_t rowNumber, Reporter* reporter) {
+// The rows after `rowNumber`, up to `lastRow`, whose bytes follow it in the
+// file and fit in the buffer with it: the row ending the batch.
+static uint32_t LastRowThatFits(const RowIndex& index, uint32_t rowNumber, uint32_t lastRow,
+                                uint32_t capacity) {
+    uint32_t start = index.offsets[rowNumber - 1];
+    uint32_t last = rowNumber;
+    while (last < lastRow && last + 1 < index.count) {
+        uint32_t next = index.offsets[last + 1];
+        bool follows = next >= index.offsets[last] && (uint64_t)index.offsets[last] <= kLargestOffset;
+        if (!follows || next - start > capacity) break;
+        ++last;
+    }
+    return last;
+}
+
+bool ReadIndexedRows(const PortFile& file, const RowIndex& index, unsigned char* buffer,
+                     uint32_t* capacity, uint32_t rowNumber, uint32_t lastRow, RowBatch* batch,
+                     Reporter* reporter) {
     if (rowNumber == 0 || rowNumber >= index.count)
         return FailRow(reporter, kErrorReadingRow, (int64_t)rowNumber - 1);
     uint32_t start = index.offsets[rowNumber - 1];
     uint32_t end = index.offsets[rowNumber];
     if (!CheckRowLength(start, end, capacity, rowNumber, reporter)) return false;
     uint32_t length = end - start;
+    uint32_t last = LastRowThatFits(index, rowNumber, lastRow, *capacity);
     uint32_t delivered = 0;
     if ((uint64_t)start > kLargestOffset ||
-        !ReadPortFile(file.handle, start, buffer, length, &delivered) || delivered != length)
+        !ReadPortFile(file.handle, start, buffer, index.offsets[last] - start, &delivered) ||
+        delivered < length)
         return FailRow(reporter, kErrorReadingRow, (int64_t)rowNumber - 1);
+    while (index.offsets[last] - start > delivered) --last;
+    batch->first = rowNumber;
+    batch->end = last + 1;
     *capacity = length;
     return true;
+}
+
+bool ReadIndexedRow(const PortFile& file, const RowIndex& index, unsigned char* buffer,
+                    uint32_t* capacity, uint32_t rowNumber, Reporter* reporter) {
+    RowBatch batch;
+    return ReadIndexedRows(file, index, buffer, capacity, rowNumber, rowNumber, &batch, reporter);
 }
 
 }  // namespace bsb

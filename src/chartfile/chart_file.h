@@ -81,6 +81,21 @@ bool LoadRowIndex(ChartFile* file, const Allocator& allocator, uint32_t rowCount
 bool ReadIndexedRow(const PortFile& file, const RowIndex& index, unsigned char* buffer,
                     uint32_t* capacity, uint32_t rowNumber, Reporter* reporter);
 
+// Rows read by one call: rows first … end - 1, the first at the start of the
+// buffer and each of the others where its offset lies from the first's.
+struct RowBatch {
+    uint32_t first;
+    uint32_t end;
+};
+
+// ReadIndexedRow of row `rowNumber`, reading in the same call the rows after
+// it, up to `lastRow`, whose bytes follow it and fit in the buffer with it.
+// A row that the read does not deliver whole is left out of the batch, to
+// fail when it is read on its own.
+bool ReadIndexedRows(const PortFile& file, const RowIndex& index, unsigned char* buffer,
+                     uint32_t* capacity, uint32_t rowNumber, uint32_t lastRow, RowBatch* batch,
+                     Reporter* reporter);
+
 }  // namespace bsb
 
 #endif
