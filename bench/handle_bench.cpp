@@ -50,26 +50,36 @@ Chart WriteChart(const std::string& dir, const std::string& name, const std::str
     return chart;
 }
 
-// Seconds per call: the median of repeated batches, after a warm-up call.
-double Time(const std::function<void()>& call, double budget = 0.3) {
-    call();
-    std::vector<double> samples;
+// Seconds per call of each of `calls`: batches of each in turn, so that all
+// of them see the machine as it is at the time, and the median of each
+// one's batches, after a warm-up call.
+std::vector<double> TimeTogether(const std::vector<std::function<void()>>& calls, double budget = 0.3) {
+    for (const auto& call : calls) call();
+    std::vector<std::vector<double>> samples(calls.size());
     auto start = std::chrono::steady_clock::now();
     do {
-        int repeats = 0;
-        auto batch = std::chrono::steady_clock::now();
-        double elapsed = 0;
-        do {
-            call();
-            ++repeats;
-            elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - batch).count();
-        } while (elapsed < 0.01);
-        samples.push_back(elapsed / repeats);
+        for (size_t k = 0; k < calls.size(); ++k) {
+            int repeats = 0;
+            auto batch = std::chrono::steady_clock::now();
+            double elapsed = 0;
+            do {
+                calls[k]();
+                ++repeats;
+                elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - batch).count();
+            } while (elapsed < 0.01);
+            samples[k].push_back(elapsed / repeats);
+        }
     } while (std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() < budget ||
-             samples.size() < 5);
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
+             samples[0].size() < 5);
+    std::vector<double> medians;
+    for (auto& s : samples) {
+        std::sort(s.begin(), s.end());
+        medians.push_back(s[s.size() / 2]);
+    }
+    return medians;
 }
+
+double Time(const std::function<void()>& call) { return TimeTogether({call})[0]; }
 
 // A counting allocator: the largest live total, to tell the heap a call uses.
 struct Counting {
@@ -225,54 +235,56 @@ void ScreenWindow(const Chart& chart, const char* label) {
     std::vector<uint8_t> encoded, decoded, out, buffer;
     int left = (kChartWidth - 800) / 2, top = (kChartHeight - 480) / 2;
     bsbchart_rect rect = {left, top, left + 799, top + 479};
-    double handle = Time([&] {
-        void* bitmap = nullptr;
-        bsbchart_pixel_window(chart.handle, rect, 0, 0, nullptr, &bitmap, nullptr);
-        bsbchart_free(bitmap);
-    });
-    double fullRows = Time([&] { FullRowWindow(floor, left, top, 800, 480, encoded, decoded, out); });
     std::vector<int> rows = RowRange(top, 480);
-    double bound = Time([&] { ReadAndCount(floor, rows, buffer); });
+    std::vector<double> t = TimeTogether({[&] {
+                                              void* bitmap = nullptr;
+                                              bsbchart_pixel_window(chart.handle, rect, 0, 0, nullptr, &bitmap,
+                                                                    nullptr);
+                                              bsbchart_free(bitmap);
+                                          },
+                                          [&] { FullRowWindow(floor, left, top, 800, 480, encoded, decoded, out); },
+                                          [&] { ReadAndCount(floor, rows, buffer); }});
     std::string name = std::string("800 x 480 window in the middle, ") + label;
-    Line(name.c_str(), handle, "full-row decoding", fullRows, ">= 3x faster");
-    Line("", handle, "floor: its 480 rows read and counted", bound, "<= 2x");
+    Line(name.c_str(), t[0], "full-row decoding", t[1], ">= 3x faster");
+    Line("", t[0], "floor: its 480 rows read and counted", t[2], "<= 2x");
     close(floor.fd);
 }
+
+// A whole-chart reduction to 800 x 600 and the heap it holds besides its
+// result.
+struct Reduction {
+    const Chart* chart;
+    uint32_t flags;
+    Counting heap;
+    size_t result = 0;
+
+    void operator()() {
+        bsbchart_allocator allocator = heap.allocator();
+        bsbchart_rect whole = {0, 0, kChartWidth - 1, kChartHeight - 1};
+        void* bitmap = nullptr;
+        Must(bsbchart_reduced_window(chart->handle, whole, 800, 600, 0, flags, &allocator, &bitmap, nullptr),
+             bitmap);
+        int bpp = flags & BSBCHART_AREA_AVERAGE ? 24 : bsb::BitsPerPixel(chart->type);
+        result = 40 + (bpp < 24 ? 4 << bpp : 0) + 600 * ((bpp * 800 + 31) / 32 * 4);
+        allocator.release(&heap, bitmap);
+    }
+    size_t beyond() const { return heap.peak - result; }
+};
 
 void WholeChart(const Chart& chart, const char* label) {
     Floor floor = OpenFloor(chart);
     std::vector<uint8_t> buffer;
-    bsbchart_rect whole = {0, 0, kChartWidth - 1, kChartHeight - 1};
-    Counting nearestHeap, averageHeap;
-    bsbchart_allocator nearestAllocator = nearestHeap.allocator();
-    bsbchart_allocator averageAllocator = averageHeap.allocator();
-    size_t nearestResult = 0, averageResult = 0;
-    double nearest = Time([&] {
-        void* bitmap = nullptr;
-        Must(bsbchart_reduced_window(chart.handle, whole, 800, 600, 0, 0, &nearestAllocator, &bitmap,
-                                     nullptr),
-             bitmap);
-        nearestResult = 40 + 4 * 256 + 600 * ((bsb::BitsPerPixel(chart.type) * 800 + 31) / 32 * 4);
-        nearestAllocator.release(&nearestHeap, bitmap);
-    });
-    double average = Time([&] {
-        void* bitmap = nullptr;
-        Must(bsbchart_reduced_window(chart.handle, whole, 800, 600, 0, BSBCHART_AREA_AVERAGE,
-                                     &averageAllocator, &bitmap, nullptr),
-             bitmap);
-        averageResult = 40 + 600 * ((24 * 800 + 31) / 32 * 4);
-        averageAllocator.release(&averageHeap, bitmap);
-    }, 1.0);
+    Reduction nearest{&chart, 0, {}}, average{&chart, BSBCHART_AREA_AVERAGE, {}};
     std::vector<int> sampled = SampledRows(kChartHeight, 600);
     std::vector<int> all = RowRange(0, kChartHeight);
-    double sampledFloor = Time([&] { ReadAndCount(floor, sampled, buffer); });
-    double allFloor = Time([&] { ReadAndCount(floor, all, buffer); }, 1.0);
+    std::vector<double> n = TimeTogether({std::ref(nearest), [&] { ReadAndCount(floor, sampled, buffer); }});
+    std::vector<double> a = TimeTogether({std::ref(average), [&] { ReadAndCount(floor, all, buffer); }}, 2.0);
     std::string name = std::string("whole chart to 800 x 600, nearest sample, ") + label;
-    Line(name.c_str(), nearest, "floor: its 600 sampled rows", sampledFloor, "<= 2x");
+    Line(name.c_str(), n[0], "floor: its 600 sampled rows", n[1], "<= 2x");
     name = std::string("whole chart to 800 x 600, area average, ") + label;
-    Line(name.c_str(), average, "floor: all 8400 rows", allFloor, "<= 3x");
+    Line(name.c_str(), a[0], "floor: all 8400 rows", a[1], "<= 3x");
     std::printf("| heap beyond the result, nearest / area average, %s | %zu B / %zu B | full window | %zu B | | < 1 MB |\n",
-                label, nearestHeap.peak - nearestResult, averageHeap.peak - averageResult,
+                label, nearest.beyond(), average.beyond(),
                 static_cast<size_t>(kChartWidth) * kChartHeight * bsb::BitsPerPixel(chart.type) / 8);
     close(floor.fd);
 }
@@ -284,23 +296,26 @@ void SkewedReduced(const Chart& chart, const char* label) {
     bsbchart_allocator fullAllocator = fullHeap.allocator();
     bsbchart_allocator reducedAllocator = reducedHeap.allocator();
     uint32_t fullWidth = 0, fullHeight = 0;
-    double full = Time([&] {
-        void* bitmap = nullptr;
-        Must(bsbchart_world_window(chart.handle, west, north, east, south, 0, 0, &fullAllocator, &bitmap,
-                                   nullptr),
-             bitmap);
-        const auto* b = static_cast<const uint8_t*>(bitmap);
-        fullWidth = b[4] | b[5] << 8 | b[6] << 16 | static_cast<uint32_t>(b[7]) << 24;
-        fullHeight = 0u - (b[8] | b[9] << 8 | b[10] << 16 | static_cast<uint32_t>(b[11]) << 24);
-        fullAllocator.release(&fullHeap, bitmap);
-    });
-    double reduced = Time([&] {
-        void* bitmap = nullptr;
-        Must(bsbchart_reduced_world_window(chart.handle, west, north, east, south, fullWidth / 4,
-                                           fullHeight / 4, 0, 0, &reducedAllocator, &bitmap, nullptr),
-             bitmap);
-        reducedAllocator.release(&reducedHeap, bitmap);
-    });
+    // The full-size window is timed first: it gives the reduced one its size.
+    std::vector<double> t = TimeTogether(
+        {[&] {
+             void* bitmap = nullptr;
+             Must(bsbchart_world_window(chart.handle, west, north, east, south, 0, 0, &fullAllocator, &bitmap,
+                                        nullptr),
+                  bitmap);
+             const auto* b = static_cast<const uint8_t*>(bitmap);
+             fullWidth = b[4] | b[5] << 8 | b[6] << 16 | static_cast<uint32_t>(b[7]) << 24;
+             fullHeight = 0u - (b[8] | b[9] << 8 | b[10] << 16 | static_cast<uint32_t>(b[11]) << 24);
+             fullAllocator.release(&fullHeap, bitmap);
+         },
+         [&] {
+             void* bitmap = nullptr;
+             Must(bsbchart_reduced_world_window(chart.handle, west, north, east, south, fullWidth / 4,
+                                                fullHeight / 4, 0, 0, &reducedAllocator, &bitmap, nullptr),
+                  bitmap);
+             reducedAllocator.release(&reducedHeap, bitmap);
+         }});
+    double full = t[0], reduced = t[1];
     std::string name = std::string("skewed world window reduced 4x, ") + label;
     Line(name.c_str(), reduced, "the full-size window", full, "");
     std::printf("| heap, reduced 4x / full-size, %s (with the result) | %zu B | | %zu B | %.3fx | |\n", label,

@@ -608,6 +608,39 @@ TEST(ReducedWindow, AreaAverageRoundsToNearest) {
     EXPECT_EQ(Bytes(outcome.row(0), outcome.row(0) + 12), Bytes(expected, expected + 12));
 }
 
+// Boxes whose sums grow large: 8224 columns of colour 255 are as much as one
+// row of a box may hold in the library's packed sums, wider boxes and many
+// rows of a wide box are added otherwise; every one is exact.
+TEST(ReducedWindow, AreaAverageOfWideAndTallBoxesIsExact) {
+    TempDir dir;
+    struct Case {
+        int width, height;
+        uint32_t w, h;
+    };
+    const Case cases[] = {{16448, 3, 2, 1}, {16449, 3, 2, 1}, {16450, 2, 1, 2}, {1200, 60, 2, 1}, {600, 90, 3, 2}};
+    for (bool white : {true, false}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + " to " +
+                         std::to_string(c.w) + " x " + std::to_string(c.h) + (white ? ", white" : ""));
+            Picture picture = RunPicture(c.width, c.height, 4, 7u + static_cast<uint32_t>(c.width));
+            chartwriter::HeaderOptions options = Options(picture, 4);
+            if (white) {
+                options.rgb.clear();
+                for (int index = 0; index < 16; ++index) options.rgb.push_back({index, 255, 255, 255});
+            }
+            TestChart chart = WriteChart(dir, "wide.kap", picture, 4, options);
+            Handle handle(chart.path);
+            const bsbchart_rect whole = {0, 0, c.width - 1, c.height - 1};
+            Outcome full = Take(PixelWindow(handle.get(), whole, 0, 0));
+            ASSERT_TRUE(full.gotBitmap);
+            Outcome average = Take(Reduced(handle.get(), whole, c.w, c.h, 0, BSBCHART_AREA_AVERAGE));
+            ASSERT_TRUE(average.gotBitmap) << "status " << average.status;
+            EXPECT_TRUE(SameBitmap(ExpectedAverage(full, picture, whole, c.w, c.h), average));
+            if (white) EXPECT_EQ(average.row(0)[0], 255);
+        }
+    }
+}
+
 // ---- Skewed and upright charts by world rectangle --------------------------
 
 std::string Coefficient(double value) {
@@ -1025,10 +1058,12 @@ TEST(ReducedWindowReads, EachNeededRowIsReadOnceAndNoOther) {
 
 // ---- Memory ----------------------------------------------------------------
 
-// The state a reduced window may keep per output column: four 64-bit words
-// (an area average's three sums and where its box ends; the walk of a skewed
-// chart's samples takes less).
-const size_t kColumnState = 32;
+// The state a reduced window may keep per output column: eight 64-bit words
+// (an area average's three slopes and three offsets, where its box starts
+// and the table that finds it; nearest samples and the walk of a skewed
+// chart's samples take less), and a little for the whole window.
+const size_t kColumnState = 64;
+const size_t kWindowState = 128;
 
 // An allocator that hands out blocks full of junk and logs every block it
 // gives and takes back.
@@ -1121,9 +1156,9 @@ TEST(ReducedWindowMemory, ReducedWindowsHoldRowBuffersAndOneOutputRowBesideTheRe
             ASSERT_EQ(c.call(&allocator, &bitmap, &error), BSBCHART_OK);
             size_t peak = 0, largest = 0;
             counting.Peak(bitmap, &peak, &largest);
-            size_t bound = headerBlock + 2 * width + kColumnState * size_t{c.w};
+            size_t bound = headerBlock + 2 * width + kColumnState * size_t{c.w} + kWindowState;
             EXPECT_LE(peak, bound);
-            EXPECT_LE(largest, std::max<size_t>(width, kColumnState * size_t{c.w}));
+            EXPECT_LE(largest, std::max<size_t>(width, kColumnState * size_t{c.w} + kWindowState));
             ASSERT_EQ(counting.live.size(), 1u);
             EXPECT_EQ(counting.live.begin()->first, bitmap);
             allocator.release(allocator.context, bitmap);
@@ -1202,7 +1237,8 @@ TEST(ReducedWindowFailures, EveryHeapTooSmallIsNoMemoryWithNothingLeftAllocated)
             // What it needed: the result, two rows of 12 pixels and at most
             // one output row of per-column state.
             EXPECT_GE(limit, reference.bitmap.size());
-            EXPECT_LE(limit, reference.bitmap.size() + 2 * 12 + kColumnState * size_t(reference.width()));
+            EXPECT_LE(limit, reference.bitmap.size() + 2 * 12 + kColumnState * size_t(reference.width()) +
+                                 kWindowState);
         }
     }
 }

@@ -83,14 +83,140 @@ static bool SizeFits(uint64_t out, uint64_t source, bool average) {
     return out >= 1 && out <= (average ? source : source * kLargestEnlargement);
 }
 
-// Nearest sample: each sampled row is decoded once; an output row that
-// samples the same chart row as the one above is a copy of it.
-static bool ReduceNearest(WindowFrame* frame, const RasterShape& shape, const Reduction& r,
-                          PaletteChoice palette) {
-    int bpp = BitsPerPixel(shape.compressionType);
-    if (!PrepareClippedWindow(frame, shape, r.width, r.height, bpp, palette)) return false;
+// Source columns in nondecreasing order, counted from the source's left, and
+// how many of them lie before a given column, found without a search: a
+// block of the table is no wider than the narrowest gap between two of the
+// columns, so it holds at most one, and the count at the block's start tells
+// all but that one.
+struct ColumnTable {
+    const uint32_t* column;  // `count` of them, then one past them all
+    const uint32_t* before;  // columns before each block's first
+    int blockShift;
+    uint32_t count;
+    uint64_t left;
+    uint64_t limit;  // offsets from the left are looked up as far as this
+};
+
+static inline uint32_t ColumnsBefore(const ColumnTable& t, uint64_t column) {
+    uint64_t at = column > t.left ? column - t.left : 0;
+    at = at < t.limit ? at : t.limit;
+    uint32_t n = t.before[at >> t.blockShift];
+    return n + (t.column[n] < at ? 1u : 0u);
+}
+
+// The largest power of two at most `gap` (1 for 0), as a shift.
+static int BlockShiftFor(uint64_t gap) {
+    int shift = 0;
+    while (shift < 62 && ((uint64_t)2 << shift) <= gap) ++shift;
+    return shift;
+}
+
+// The columns of a reduction lie at least sourceWidth / width apart; they
+// are looked up as far as one past the source.
+static uint64_t TableBlocks(const Reduction& r) {
+    return (((uint64_t)r.sourceWidth + 1) >> BlockShiftFor(r.sourceWidth / r.width)) + 1;
+}
+
+// Bytes of a table of `count` columns for `r`.
+static uint64_t ColumnTableBytes(const Reduction& r, uint32_t count) {
+    return ((uint64_t)count + 1 + TableBlocks(r)) * sizeof(uint32_t);
+}
+
+// Completes the table whose `count` columns the caller has put at `block`.
+static ColumnTable LayColumnTable(const Reduction& r, uint32_t* block, uint32_t count) {
+    ColumnTable t;
+    uint32_t* before = block + count + 1;
+    block[count] = UINT32_MAX;
+    t.blockShift = BlockShiftFor(r.sourceWidth / r.width);
+    uint64_t blocks = TableBlocks(r);
+    uint32_t n = 0;
+    for (uint64_t k = 0; k < blocks; ++k) {
+        while (n < count && block[n] < (k << t.blockShift)) ++n;
+        before[k] = n;
+    }
+    t.column = block;
+    t.before = before;
+    t.count = count;
+    t.left = (uint64_t)r.source.left;
+    t.limit = (uint64_t)r.sourceWidth + 1;
+    return t;
+}
+
+// Packs one index a byte into the row's pixel format; `samples` has room
+// for 7 more, which are cleared here.
+template <int kBpp>
+static void PackSamples(unsigned char* samples, uint32_t count, unsigned char* out) {
+    if (kBpp == 8) {
+        memcpy(out, samples, count);
+        return;
+    }
+    memset(samples + count, 0, 7);
+    if (kBpp == 4) {
+        for (uint32_t i = 0; i < count; i += 2)
+            out[i >> 1] = (unsigned char)(samples[i] << 4 | samples[i + 1]);
+        return;
+    }
+    for (uint32_t i = 0; i < count; i += 8) {
+        uint32_t byte = 0;
+        for (uint32_t k = 0; k < 8; ++k) byte = (byte << 1) | samples[i + k];
+        out[i >> 3] = (unsigned char)byte;
+    }
+}
+
+// A row's runs into `samples`, one index a byte, with room for 7 more. Each
+// run stores its colour at the next 4 samples whether or not they lie in it;
+// the run that holds a sample comes last to it.
+struct RowSampler {
+    const ColumnTable* columns;
+    unsigned char* samples;
+    uint32_t taken;   // samples before the end of the last run
+    uint32_t colour;  // the last run's
+
+    inline bool operator()(uint32_t runColour, uint64_t end) {
+        uint32_t next = ColumnsBefore(*columns, end);
+        uint32_t four = runColour * 0x01010101u;
+        memcpy(samples + taken, &four, 4);
+        if (next - taken > 4) memset(samples + taken, (int)runColour, next - taken);
+        taken = next;
+        colour = runColour;
+        return taken < columns->count;
+    }
+};
+
+// Samples one chart row's runs; the runs after the last sample are only
+// counted. Where the row ends short, a sample in the byte of its last pixel
+// shows the last run's colour and one past it what the row buffer would
+// hold there: the row above, when the output row above sampled it, else
+// index 0.
+template <int kBpp>
+static bool SampleRow(WindowFrame* frame, const RasterShape& shape, int64_t row, bool rowAbove,
+                      const ColumnTable& columns, unsigned char* samples, const unsigned char* above) {
+    RunReader runs;
+    if (!ReadRowRuns(frame, shape, (int32_t)row, &runs)) return false;
+    runs = SkipRuns(runs, columns.left);
+    RowSampler sampler = {&columns, samples, 0, 0};
+    VisitRuns(&runs, sampler);
+    runs = SkipRuns(runs, kTotalCeiling);
+    auto count = [](uint32_t, uint64_t) { return true; };
+    VisitRuns(&runs, count);
+    if (!EndRowRuns(frame, shape, (int32_t)row, runs)) return false;
+    const int kShift = PixelsPerByteShift(kBpp);
+    uint64_t lastByte = (runs.total - 1) >> kShift;
+    for (uint32_t i = sampler.taken; i < columns.count; ++i) {
+        uint64_t x = columns.left + columns.column[i];
+        bool inLastByte = runs.total > 0 && x >> kShift == lastByte;
+        samples[i] = (unsigned char)(inLastByte ? sampler.colour : rowAbove ? PixelAt<kBpp>(above, i) : 0);
+    }
+    return true;
+}
+
+// Nearest sample: each sampled row is read once and sampled from its runs;
+// an output row that samples the same chart row as the one above is a copy
+// of it.
+template <int kBpp>
+static bool SampleRows(WindowFrame* frame, const RasterShape& shape, const Reduction& r,
+                       const ColumnTable& columns, unsigned char* samples) {
     const WindowBitmap& bitmap = frame->bitmap;
-    SampledBytes bytes = BytesOfColumns(r.source.left, r.source.right, bpp);
     int64_t sampled = -2;
     for (uint32_t j = 0; j < r.height; ++j) {
         unsigned char* out = bitmap.pixels + (uint64_t)j * bitmap.stride;
@@ -99,14 +225,29 @@ static bool ReduceNearest(WindowFrame* frame, const RasterShape& shape, const Re
             memcpy(out, out - bitmap.stride, bitmap.stride);
             continue;
         }
-        if (!ReadSampledRow(frame, shape, row, sampled, bytes)) return false;
+        if (!SampleRow<kBpp>(frame, shape, row, row == sampled + 1, columns, samples, out - bitmap.stride))
+            return false;
+        PackSamples<kBpp>(samples, r.width, out);
         sampled = row;
-        for (uint32_t i = 0; i < r.width; ++i) {
-            uint64_t x = (uint64_t)r.source.left + NearestOffset(i, r.sourceWidth, r.width);
-            PutPixel(out, i, bpp, PixelOf(frame->decodedRow, x, bpp));
-        }
     }
     return true;
+}
+
+static bool ReduceNearest(WindowFrame* frame, const RasterShape& shape, const Reduction& r,
+                          PaletteChoice palette) {
+    int bpp = BitsPerPixel(shape.compressionType);
+    if (!PrepareClippedWindow(frame, shape, r.width, r.height, bpp, palette)) return false;
+    uint64_t layout = ColumnTableBytes(r, r.width);
+    unsigned char* block = (unsigned char*)Allocate(frame->memory, layout + r.width + 7);
+    frame->region = block;
+    if (!block) return Fail(frame->reporter, kCannotAllocateBitmap);
+    uint32_t* x = (uint32_t*)block;
+    for (uint32_t i = 0; i < r.width; ++i) x[i] = (uint32_t)NearestOffset(i, r.sourceWidth, r.width);
+    ColumnTable columns = LayColumnTable(r, x, r.width);
+    unsigned char* samples = block + layout;
+    if (bpp == 8) return SampleRows<8>(frame, shape, r, columns, samples);
+    if (bpp == 4) return SampleRows<4>(frame, shape, r, columns, samples);
+    return SampleRows<1>(frame, shape, r, columns, samples);
 }
 
 // The colour table of a 24-bit window: 256 entries of the chosen palette.
@@ -126,111 +267,248 @@ static uint64_t BoxStart(uint64_t i, uint64_t source, uint64_t out) {
 // them.
 const uint32_t kTailPixels = 19;
 
-// One row's runs on their way into the accumulators of their output boxes.
-struct AverageRow {
-    const unsigned char* table;  // 256 entries of blue, green, red, reserved
-    const uint64_t* boxEnds;     // the source column each box ends before
-    uint64_t* sums;              // blue, green, red per box
-    uint64_t left, end;          // source columns left … end - 1
-    uint32_t box;
-    uint64_t width;              // the raster's
-    uint64_t tailStart;
-    unsigned char tail[kTailPixels];
-    uint32_t lastColour;
+struct RowTail {
+    uint64_t start;  // the raster's width less 19
+    uint64_t width;
+    unsigned char colour[kTailPixels];
 };
 
-// Adds columns from … to - 1 of one colour, a piece per box they cross.
-static void AddSpan(AverageRow* a, uint32_t colour, uint64_t from, uint64_t to) {
-    const unsigned char* entry = a->table + 4 * colour;
-    while (from < to) {
-        while (a->boxEnds[a->box] <= from) ++a->box;
-        uint64_t piece = to < a->boxEnds[a->box] ? to : a->boxEnds[a->box];
-        uint64_t count = piece - from;
-        uint64_t* sum = a->sums + 3 * (uint64_t)a->box;
-        sum[0] += entry[0] * count;
-        sum[1] += entry[1] * count;
-        sum[2] += entry[2] * count;
-        from = piece;
+static void KeepTail(RowTail* tail, uint32_t colour, uint64_t from, uint64_t to) {
+    if (from < tail->start) from = tail->start;
+    if (to > tail->width) to = tail->width;
+    for (uint64_t x = from; x < to; ++x) tail->colour[x - tail->start] = (unsigned char)colour;
+}
+
+// One output row of accumulators. A row's colour, as a function of the
+// column, steps at its run boundaries (the step: the colour before less the
+// colour after). A box's sum is then its width times the steps in the boxes
+// after it, which `slope` collects per box, plus each step in the box times
+// its distance into the box, which `offset` collects as step × column and
+// is set right by the box's start when the sums are taken. One more box
+// takes the steps at the source's end. The words wrap around below zero but
+// end up with the sums.
+//
+// While a row cannot take a box's sum past 21 bits (boxes up to 8224
+// columns), blue, green and red go packed into 21-bit fields of one word,
+// which the sums leave intact, and the fields are taken into `total` often
+// enough to stay so. Wider boxes take a word per colour.
+struct BoxSums {
+    const unsigned char* colours;  // blue, green, red, reserved of each index, then of nothing
+    const uint64_t* packed;        // the same packed
+    ColumnTable boxes;             // the box starts from the second box on
+    const uint32_t* start;         // each box's first column from the source's left, then its width
+    uint64_t* slope;
+    uint64_t* offset;
+    uint64_t* total;  // blue, green, red per box, packed words only
+    uint64_t left, end;  // source columns left … end - 1
+};
+
+const uint32_t kNoColour = 256;
+const int kFieldBits = 21;
+const uint64_t kFieldMask = ((uint64_t)1 << kFieldBits) - 1;
+
+// The colour steps from `from` to `to` at column x, which counts only
+// between the source's left and its end.
+template <int kWords>
+static inline void AddStep(const BoxSums& sums, uint64_t x, uint32_t from, uint32_t to) {
+    uint64_t c = x < sums.left ? sums.left : (x > sums.end ? sums.end : x);
+    uint32_t box = ColumnsBefore(sums.boxes, c + 1);
+    uint64_t column = c - sums.left;
+    if (kWords == 1) {
+        uint64_t step = sums.packed[from] - sums.packed[to];
+        sums.slope[box] += step;
+        sums.offset[box] += step * column;
+        return;
+    }
+    const unsigned char* before = sums.colours + 4 * from;
+    const unsigned char* after = sums.colours + 4 * to;
+    uint64_t* slope = sums.slope + 3 * (uint64_t)box;
+    uint64_t* offset = sums.offset + 3 * (uint64_t)box;
+    for (int k = 0; k < 3; ++k) {
+        uint64_t step = (uint64_t)before[k] - after[k];
+        slope[k] += step;
+        offset[k] += step * column;
     }
 }
 
-static void KeepTail(AverageRow* a, uint32_t colour, uint64_t from, uint64_t to) {
-    if (from < a->tailStart) from = a->tailStart;
-    if (to > a->width) to = a->width;
-    for (uint64_t x = from; x < to; ++x) a->tail[x - a->tailStart] = (unsigned char)colour;
+// The runs up to the one that reaches the source's end, as steps; each run
+// that reaches into the tail is kept there.
+template <int kWords>
+struct StepVisit {
+    const BoxSums* sums;
+    RowTail* tail;
+    uint64_t position;  // where the next run starts
+    uint32_t colour;    // of the run before it
+
+    inline bool operator()(uint32_t runColour, uint64_t end) {
+        AddStep<kWords>(*sums, position, colour, runColour);
+        if (end > tail->start) KeepTail(tail, runColour, position, end);
+        position = end;
+        colour = runColour;
+        return end < sums->end;
+    }
+};
+
+// The runs after the source's end: only the tail is kept.
+struct TailVisit {
+    RowTail* tail;
+    uint64_t position;
+    uint32_t colour;
+
+    inline bool operator()(uint32_t runColour, uint64_t end) {
+        if (end > tail->start) KeepTail(tail, runColour, position, end);
+        position = end;
+        colour = runColour;
+        return true;
+    }
+};
+
+// Skips the runs that end before column `column`, and one column more, so
+// that the run ending there is still seen.
+static RunReader SkipRunsBefore(RunReader runs, uint64_t column) {
+    return column > 0 ? SkipRuns(runs, column - 1) : runs;
 }
 
-static inline void AddRun(AverageRow* a, uint32_t colour, uint64_t position, uint64_t length) {
-    uint64_t end = position + length;
-    a->lastColour = colour;
-    if (end > a->tailStart) KeepTail(a, colour, position, end);
-    uint64_t from = position > a->left ? position : a->left;
-    uint64_t to = end < a->end ? end : a->end;
-    if (from < to) AddSpan(a, colour, from, to);
-}
-
-// After the row's runs: the free slots of its last byte take the last run's
-// colour, and columns past the row's end show the tail.
-static void FinishRow(AverageRow* a, uint64_t total, int bpp) {
+// One source row into the sums. Columns past the row's end show the tail,
+// the free slots of its last byte having taken the last run's colour.
+template <int kWords>
+static bool AddRow(WindowFrame* frame, const RasterShape& shape, int32_t row, const BoxSums& sums,
+                   RowTail* tail, int bpp) {
+    RunReader runs;
+    if (!ReadRowRuns(frame, shape, row, &runs)) return false;
+    runs = SkipRunsBefore(runs, sums.left < tail->start ? sums.left : tail->start);
+    StepVisit<kWords> steps = {&sums, tail, runs.total, kNoColour};
+    VisitRuns(&runs, steps);
+    runs = SkipRunsBefore(runs, tail->start);
+    TailVisit rest = {tail, runs.total, steps.colour};
+    VisitRuns(&runs, rest);
+    if (!EndRowRuns(frame, shape, row, runs)) return false;
+    uint64_t total = runs.total;
     uint64_t slots = (uint64_t)8 / (uint64_t)bpp;
-    if (total > 0 && total < a->width) KeepTail(a, a->lastColour, total, (total + slots - 1) / slots * slots);
-    for (uint64_t x = total > a->left ? total : a->left; x < a->end; ++x)
-        AddSpan(a, a->tail[x - a->tailStart], x, x + 1);
-}
-
-static void WriteAverages(const uint64_t* sums, const Reduction& r, uint64_t rows, unsigned char* out) {
-    for (uint32_t i = 0; i < r.width; ++i) {
-        uint64_t columns = BoxStart(i + 1, r.sourceWidth, r.width) - BoxStart(i, r.sourceWidth, r.width);
-        uint64_t n = columns * rows;
-        for (int c = 0; c < 3; ++c) out[3 * i + c] = (unsigned char)((sums[3 * i + c] + n / 2) / n);
+    if (total > 0 && total < tail->width)
+        KeepTail(tail, rest.colour, total, (total + slots - 1) / slots * slots);
+    uint32_t colour = steps.colour;
+    for (uint64_t x = steps.position; x < sums.end; ++x) {
+        uint32_t shown = tail->colour[x - tail->start];
+        AddStep<kWords>(sums, x, colour, shown);
+        colour = shown;
     }
+    AddStep<kWords>(sums, sums.end, colour, kNoColour);
+    return true;
 }
 
-// Area average: the runs of every source row, read once, go into one output
-// row of accumulators, a piece per box they cross; no pixel is decoded.
-static bool ReduceAverage(WindowFrame* frame, const RasterShape& shape, const Reduction& r,
-                          PaletteChoice palette) {
-    int bpp = BitsPerPixel(shape.compressionType);
-    unsigned char table[1024];
-    if (!PrepareClippedWindow(frame, shape, r.width, r.height, 24, palette) ||
-        !ColoursOf(*frame, palette, table))
-        return false;
-    uint64_t bytes = (uint64_t)r.width * 3 * sizeof(uint64_t);
-    uint64_t* sums = (uint64_t*)Allocate(frame->memory, bytes + (uint64_t)r.width * sizeof(uint64_t));
-    frame->region = (unsigned char*)sums;
-    if (!sums) return Fail(frame->reporter, kCannotAllocateBitmap);
-    uint64_t* boxEnds = sums + 3 * (uint64_t)r.width;
-    for (uint32_t i = 0; i < r.width; ++i)
-        boxEnds[i] = (uint64_t)r.source.left + BoxStart(i + 1, r.sourceWidth, r.width);
-    AverageRow row;
-    memset(&row, 0, sizeof(row));
-    row.table = table;
-    row.boxEnds = boxEnds;
-    row.sums = sums;
-    row.left = (uint64_t)r.source.left;
-    row.end = (uint64_t)r.source.right + 1;
-    row.width = (uint64_t)shape.width;
-    row.tailStart = row.width > kTailPixels ? row.width - kTailPixels : 0;
+// Box i's sum from its words: `after` holds the slopes of the boxes after it.
+static inline uint64_t BoxSum(const BoxSums& sums, uint32_t i, uint64_t after, uint64_t slope,
+                              uint64_t offset) {
+    uint64_t columns = sums.start[i + 1] - sums.start[i];
+    return columns * after + offset - sums.start[i] * slope;
+}
+
+// Takes the packed fields into the totals and clears the words.
+static void TakePackedSums(const BoxSums& sums, uint32_t width) {
+    uint64_t after = sums.slope[width];
+    for (uint32_t i = width; i-- > 0;) {
+        uint64_t packed = BoxSum(sums, i, after, sums.slope[i], sums.offset[i]);
+        for (int k = 0; k < 3; ++k) sums.total[3 * i + k] += (packed >> (kFieldBits * k)) & kFieldMask;
+        after += sums.slope[i];
+    }
+    memset(sums.slope, 0, ((size_t)width + 1) * sizeof(uint64_t));
+    memset(sums.offset, 0, ((size_t)width + 1) * sizeof(uint64_t));
+}
+
+static unsigned char RoundedAverage(uint64_t sum, uint64_t n) {
+    if (sum <= UINT32_MAX - n && n <= UINT32_MAX)
+        return (unsigned char)(((uint32_t)sum + (uint32_t)n / 2) / (uint32_t)n);
+    return (unsigned char)((sum + n / 2) / n);
+}
+
+// The averages of an output row: from the totals of packed words, or from
+// the words of each colour, which are then cleared.
+template <int kWords>
+static void WriteAverages(const BoxSums& sums, uint32_t width, uint64_t rows, unsigned char* out) {
+    uint64_t after[3] = {0, 0, 0};
+    if (kWords == 3)
+        for (int k = 0; k < 3; ++k) after[k] = sums.slope[3 * (uint64_t)width + k];
+    for (uint32_t i = width; i-- > 0;) {
+        uint64_t n = (uint64_t)(sums.start[i + 1] - sums.start[i]) * rows;
+        for (int k = 0; k < 3; ++k) {
+            uint64_t at = 3 * (uint64_t)i + k;
+            uint64_t sum = kWords == 1 ? sums.total[at] : BoxSum(sums, i, after[k], sums.slope[at], sums.offset[at]);
+            out[3 * i + k] = RoundedAverage(sum, n);
+            if (kWords == 3) after[k] += sums.slope[at];
+        }
+    }
+    uint64_t words = kWords == 1 ? 3 * (uint64_t)width : 3 * ((uint64_t)width + 1);
+    memset(kWords == 1 ? sums.total : sums.slope, 0, (size_t)words * sizeof(uint64_t));
+    if (kWords == 3) memset(sums.offset, 0, (size_t)words * sizeof(uint64_t));
+}
+
+// Rows of a reduction whose sums packed fields hold at once; 0 when one row
+// is too many.
+static uint64_t PackedRows(const Reduction& r) {
+    uint64_t widest = (r.sourceWidth + r.width - 1) / r.width;
+    return kFieldMask / (255 * widest);
+}
+
+template <int kWords>
+static bool AverageRows(WindowFrame* frame, const RasterShape& shape, const Reduction& r,
+                        const BoxSums& sums, int bpp) {
+    RowTail tail;
+    memset(&tail, 0, sizeof(tail));
+    tail.width = (uint64_t)shape.width;
+    tail.start = tail.width > kTailPixels ? tail.width - kTailPixels : 0;
+    uint64_t packedRows = PackedRows(r);
     const WindowBitmap& bitmap = frame->bitmap;
     ReadAheadTo(frame, r.source.bottom);
     for (uint32_t j = 0; j < r.height; ++j) {
         uint64_t first = BoxStart(j, r.sourceHeight, r.height);
         uint64_t end = BoxStart(j + 1, r.sourceHeight, r.height);
-        memset(sums, 0, (size_t)bytes);
         for (uint64_t y = first; y < end; ++y) {
-            int32_t chartRow = r.source.top + (int32_t)y;
-            RunReader runs;
-            if (!ReadRowRuns(frame, shape, chartRow, &runs)) return false;
-            row.box = 0;
-            uint32_t colour;
-            uint64_t position, length;
-            while (NextRun(&runs, &colour, &position, &length)) AddRun(&row, colour, position, length);
-            if (!EndRowRuns(frame, shape, chartRow, runs)) return false;
-            FinishRow(&row, runs.total, bpp);
+            if (!AddRow<kWords>(frame, shape, r.source.top + (int32_t)y, sums, &tail, bpp)) return false;
+            if (kWords == 1 && ((y - first + 1) % packedRows == 0 || y + 1 == end))
+                TakePackedSums(sums, r.width);
         }
-        WriteAverages(sums, r, end - first, bitmap.pixels + (uint64_t)j * bitmap.stride);
+        WriteAverages<kWords>(sums, r.width, end - first, bitmap.pixels + (uint64_t)j * bitmap.stride);
     }
     return true;
+}
+
+// Area average: the runs of every source row, read once, go into one output
+// row of accumulators as the steps at their boundaries; no pixel is decoded.
+static bool ReduceAverage(WindowFrame* frame, const RasterShape& shape, const Reduction& r,
+                          PaletteChoice palette) {
+    int bpp = BitsPerPixel(shape.compressionType);
+    unsigned char table[4 * (kNoColour + 1)];
+    if (!PrepareClippedWindow(frame, shape, r.width, r.height, 24, palette) ||
+        !ColoursOf(*frame, palette, table))
+        return false;
+    memset(table + 4 * kNoColour, 0, 4);
+    uint64_t packed[kNoColour + 1];
+    for (uint32_t k = 0; k <= kNoColour; ++k)
+        packed[k] = table[4 * k] | (uint64_t)table[4 * k + 1] << kFieldBits |
+                    (uint64_t)table[4 * k + 2] << (2 * kFieldBits);
+    int words = PackedRows(r) > 0 ? 1 : 3;
+    uint64_t boxes = (uint64_t)r.width + 1;
+    uint64_t wordBytes = 2 * boxes * (uint64_t)words * sizeof(uint64_t);
+    uint64_t totalBytes = words == 1 ? 3 * (uint64_t)r.width * sizeof(uint64_t) : 0;
+    uint64_t tableBytes = sizeof(uint32_t) + ColumnTableBytes(r, r.width);
+    unsigned char* block = (unsigned char*)Allocate(frame->memory, wordBytes + totalBytes + tableBytes);
+    frame->region = block;
+    if (!block) return Fail(frame->reporter, kCannotAllocateBitmap);
+    BoxSums sums;
+    sums.colours = table;
+    sums.packed = packed;
+    sums.slope = (uint64_t*)block;
+    sums.offset = sums.slope + boxes * (uint64_t)words;
+    sums.total = sums.offset + boxes * (uint64_t)words;
+    uint32_t* start = (uint32_t*)(block + wordBytes + totalBytes);
+    for (uint32_t i = 0; i <= r.width; ++i) start[i] = (uint32_t)BoxStart(i, r.sourceWidth, r.width);
+    sums.start = start;
+    sums.boxes = LayColumnTable(r, start + 1, r.width);
+    sums.left = (uint64_t)r.source.left;
+    sums.end = (uint64_t)r.source.right + 1;
+    return words == 1 ? AverageRows<1>(frame, shape, r, sums, bpp)
+                      : AverageRows<3>(frame, shape, r, sums, bpp);
 }
 
 // A box's sums stay below 2^64: at most 255 · box area each.

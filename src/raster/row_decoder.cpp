@@ -324,6 +324,13 @@ bool BeginRuns(const unsigned char* encoded, uint32_t encodedLength, int compres
     return true;
 }
 
+RunReader SkipRuns(RunReader reader, uint64_t limit) {
+    if (!kWordCounts || reader.state != 1) return reader;
+    reader.total = CountRunWords(&reader.at, reader.end, reader.lengthMask, reader.total,
+                                 limit < kTotalCeiling ? limit : kTotalCeiling);
+    return reader;
+}
+
 bool EndRuns(const RunReader& reader, uint32_t expectedWidth, Reporter* reporter) {
     if (reader.state < 0 || !WithinTolerance(reader.total, expectedWidth))
         return Fail(reporter, kErrorDecodingRow);

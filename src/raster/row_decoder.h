@@ -99,6 +99,46 @@ inline bool NextRun(RunReader* reader, uint32_t* colour, uint64_t* position, uin
     return true;
 }
 
+// Hands each run ahead to visit(colour, end), `end` the row's pixel total
+// after the run, until the row is over or visit returns false: NextRun in a
+// loop, with the reader's fields held in registers.
+template <typename Visit>
+inline void VisitRuns(RunReader* reader, Visit& visit) {
+    if (reader->state != 1) return;
+    const unsigned char* at = reader->at;
+    const unsigned char* end = reader->end;
+    const uint32_t lengthMask = reader->lengthMask;
+    const uint32_t colourMask = reader->colourMask;
+    const int colourShift = reader->colourShift;
+    uint64_t total = reader->total;
+    int state = 1;
+    while (at < end) {
+        uint32_t first = *at++;
+        uint64_t run = first & lengthMask;
+        if (first & 0x80) {
+            int read = ReadLengthGroups(&at, end, &run);
+            if (read != 1) {
+                state = read;
+                break;
+            }
+        }
+        uint64_t sum = total + run + 1;
+        total = sum < kTotalCeiling ? sum : kTotalCeiling;
+        if (!visit((first & colourMask) >> colourShift, total)) break;
+    }
+    if (state == 1 && at >= end) state = 0;
+    reader->at = at;
+    reader->total = total;
+    reader->state = state;
+}
+
+// The reader moved over runs ahead, eight bytes at a time, without going
+// past those whose pixels end by `limit`: it stands at a run's start as
+// before, its total below or at the limit. Runs that need a closer look are
+// left to NextRun. (By value, so that a caller's reader can stay in
+// registers.)
+RunReader SkipRuns(RunReader reader, uint64_t limit);
+
 // After the last run: fails as DecodeRasterRow does on a run of too many
 // length groups or a pixel total 20 or more away from the width.
 bool EndRuns(const RunReader& reader, uint32_t expectedWidth, Reporter* reporter);
