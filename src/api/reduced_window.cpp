@@ -97,11 +97,15 @@ struct ColumnTable {
     uint64_t limit;  // offsets from the left are looked up as far as this
 };
 
-static inline uint32_t ColumnsBefore(const ColumnTable& t, uint64_t column) {
-    uint64_t at = column > t.left ? column - t.left : 0;
-    at = at < t.limit ? at : t.limit;
+// The columns before offset `at` from the left, at most the limit.
+static inline uint32_t ColumnsBeforeOffset(const ColumnTable& t, uint64_t at) {
     uint32_t n = t.before[at >> t.blockShift];
     return n + (t.column[n] < at ? 1u : 0u);
+}
+
+static inline uint32_t ColumnsBefore(const ColumnTable& t, uint64_t column) {
+    uint64_t at = column > t.left ? column - t.left : 0;
+    return ColumnsBeforeOffset(t, at < t.limit ? at : t.limit);
 }
 
 // The largest power of two at most `gap` (1 for 0), as a shift.
@@ -152,8 +156,17 @@ static void PackSamples(unsigned char* samples, uint32_t count, unsigned char* o
     }
     memset(samples + count, 0, 7);
     if (kBpp == 4) {
-        for (uint32_t i = 0; i < count; i += 2)
-            out[i >> 1] = (unsigned char)(samples[i] << 4 | samples[i + 1]);
+        uint32_t i = 0;
+        const uint64_t kEven = 0x00FF00FF00FF00FFull;
+        for (; kLittleEndian && i + 8 <= count; i += 8) {  // eight samples to four bytes at once
+            uint64_t word;
+            memcpy(&word, samples + i, 8);
+            uint64_t pairs = ((word & kEven) << 4) | ((word >> 8) & kEven);
+            pairs = (pairs | (pairs >> 8)) & 0x0000FFFF0000FFFFull;
+            uint32_t bytes = (uint32_t)(pairs | (pairs >> 16));
+            memcpy(out + (i >> 1), &bytes, 4);
+        }
+        for (; i < count; i += 2) out[i >> 1] = (unsigned char)(samples[i] << 4 | samples[i + 1]);
         return;
     }
     for (uint32_t i = 0; i < count; i += 8) {
@@ -167,19 +180,19 @@ static void PackSamples(unsigned char* samples, uint32_t count, unsigned char* o
 // run stores its colour at the next 4 samples whether or not they lie in it;
 // the run that holds a sample comes last to it.
 struct RowSampler {
-    const ColumnTable* columns;
+    ColumnTable columns;  // a copy, which stores to the samples cannot touch
     unsigned char* samples;
     uint32_t taken;   // samples before the end of the last run
     uint32_t colour;  // the last run's
 
     inline bool operator()(uint32_t runColour, uint64_t end) {
-        uint32_t next = ColumnsBefore(*columns, end);
+        uint32_t next = ColumnsBefore(columns, end);
         uint32_t four = runColour * 0x01010101u;
         memcpy(samples + taken, &four, 4);
         if (next - taken > 4) memset(samples + taken, (int)runColour, next - taken);
         taken = next;
         colour = runColour;
-        return taken < columns->count;
+        return taken < columns.count;
     }
 };
 
@@ -194,7 +207,7 @@ static bool SampleRow(WindowFrame* frame, const RasterShape& shape, int64_t row,
     RunReader runs;
     if (!ReadRowRuns(frame, shape, (int32_t)row, &runs)) return false;
     runs = SkipRuns(runs, columns.left);
-    RowSampler sampler = {&columns, samples, 0, 0};
+    RowSampler sampler = {columns, samples, 0, 0};
     VisitRuns(&runs, sampler);
     runs = SkipRuns(runs, kTotalCeiling);
     auto count = [](uint32_t, uint64_t) { return true; };
@@ -307,13 +320,12 @@ const uint32_t kNoColour = 256;
 const int kFieldBits = 21;
 const uint64_t kFieldMask = ((uint64_t)1 << kFieldBits) - 1;
 
-// The colour steps from `from` to `to` at column x, which counts only
-// between the source's left and its end.
+// The colour steps from `from` to `to` at column x, no further right than
+// the source's end; a step left of the source counts as at its left.
 template <int kWords>
 static inline void AddStep(const BoxSums& sums, uint64_t x, uint32_t from, uint32_t to) {
-    uint64_t c = x < sums.left ? sums.left : (x > sums.end ? sums.end : x);
-    uint32_t box = ColumnsBefore(sums.boxes, c + 1);
-    uint64_t column = c - sums.left;
+    uint64_t column = x > sums.left ? x - sums.left : 0;
+    uint32_t box = ColumnsBeforeOffset(sums.boxes, column + 1);
     if (kWords == 1) {
         uint64_t step = sums.packed[from] - sums.packed[to];
         sums.slope[box] += step;
@@ -335,17 +347,17 @@ static inline void AddStep(const BoxSums& sums, uint64_t x, uint32_t from, uint3
 // that reaches into the tail is kept there.
 template <int kWords>
 struct StepVisit {
-    const BoxSums* sums;
+    BoxSums sums;  // a copy, which stores to the sums cannot touch
     RowTail* tail;
     uint64_t position;  // where the next run starts
     uint32_t colour;    // of the run before it
 
     inline bool operator()(uint32_t runColour, uint64_t end) {
-        AddStep<kWords>(*sums, position, colour, runColour);
+        AddStep<kWords>(sums, position, colour, runColour);
         if (end > tail->start) KeepTail(tail, runColour, position, end);
         position = end;
         colour = runColour;
-        return end < sums->end;
+        return end < sums.end;
     }
 };
 
@@ -377,7 +389,7 @@ static bool AddRow(WindowFrame* frame, const RasterShape& shape, int32_t row, co
     RunReader runs;
     if (!ReadRowRuns(frame, shape, row, &runs)) return false;
     runs = SkipRunsBefore(runs, sums.left < tail->start ? sums.left : tail->start);
-    StepVisit<kWords> steps = {&sums, tail, runs.total, kNoColour};
+    StepVisit<kWords> steps = {sums, tail, runs.total, kNoColour};
     VisitRuns(&runs, steps);
     runs = SkipRunsBefore(runs, tail->start);
     TailVisit rest = {tail, runs.total, steps.colour};

@@ -23,12 +23,6 @@ struct RunFormat {
 // the shadow reads ahead, and never past the range. A row that fails gets
 // the bytes past its last pixel back from the shadow: what the last such
 // word's bytes held before the row, where no run has written them.
-#if (defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) || defined(_M_IX86) || \
-    defined(_M_X64) || defined(_M_ARM) || defined(_M_ARM64)
-const bool kLittleEndian = true;
-#else
-const bool kLittleEndian = false;
-#endif
 const bool kWordStores = kLittleEndian;  // the shadow is kept in little-endian order
 const int64_t kNoShadow = -16;
 

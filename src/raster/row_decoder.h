@@ -8,6 +8,14 @@
 
 namespace bsb {
 
+// Words read from memory with memcpy hold its first byte lowest.
+#if (defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) || defined(_M_IX86) || \
+    defined(_M_X64) || defined(_M_ARM) || defined(_M_ARM64)
+const bool kLittleEndian = true;
+#else
+const bool kLittleEndian = false;
+#endif
+
 // Pixel size of decoded rows and of a chart's windows: 1 bit for compression
 // type 1, 4 bits for types up to 4 taken as unsigned (0 included), 8 bits for
 // the rest.
