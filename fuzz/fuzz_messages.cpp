@@ -14,12 +14,6 @@ void Violation(const std::string& what) {
 }
 
 
-static bool IsLibraryMessage(const std::string& text) {
-    for (const char* known : testsupport::kLibraryMessages)
-        if (text == known) return true;
-    return false;
-}
-
 MessageCounter::MessageCounter() { SetMessageSink(&MessageCounter::Receive, this); }
 
 MessageCounter::~MessageCounter() { SetMessageSink(nullptr, nullptr); }
@@ -38,7 +32,7 @@ void MessageCounter::ExpectOutcome(bool succeeded, bool silentAllowed, const cha
     if (succeeded) return;
     if (seen.size() > 1) Violation(name + " showed " + std::to_string(seen.size()) + " messages");
     if (seen.empty() && !silentAllowed) Violation(name + " failed without a message");
-    if (!seen.empty() && !IsLibraryMessage(seen[0]))
+    if (!seen.empty() && !testsupport::IsLibraryMessage(seen[0]))
         Violation(name + " showed a message of no known kind: \"" + seen[0] + "\"");
 }
 
