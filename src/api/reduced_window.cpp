@@ -16,9 +16,12 @@ namespace bsb {
 const uint64_t kLargestEnlargement = 8;
 
 // Source offset of output position i of `out` positions over `source`:
-// the source pixel under the output pixel's centre, in exact integers.
+// the source pixel under the output pixel's centre, (2i + 1)·source / 2out
+// in exact integers. Taken apart by source's quotient and remainder it stays
+// inside 64 bits for any source while out is below 2^31.
 static uint64_t NearestOffset(uint64_t i, uint64_t source, uint64_t out) {
-    return ((2 * i + 1) * source) / (2 * out);
+    uint64_t twice = 2 * out;
+    return (2 * i + 1) * (source / twice) + ((2 * i + 1) * (source % twice)) / twice;
 }
 
 template <int kBpp>
@@ -79,8 +82,11 @@ struct Reduction {
     bool average;
 };
 
+// An output side of at least 1, at most the source's (an average) or 8
+// times it, and below 2^31.
 static bool SizeFits(uint64_t out, uint64_t source, bool average) {
-    return out >= 1 && out <= (average ? source : source * kLargestEnlargement);
+    uint64_t largest = average || source > INT32_MAX ? source : source * kLargestEnlargement;
+    return out >= 1 && out <= largest && out <= INT32_MAX;
 }
 
 // Source columns in nondecreasing order, counted from the source's left, and
@@ -626,27 +632,10 @@ struct RotatedSampling {
     int64_t firstColumn, lastColumn;  // chart columns the full window's region holds
 };
 
-static double ColumnTerm(const RotatedSampling& s, uint64_t i) {
-    return s.rotation.sine * (double)NearestOffset(i, s.fullWidth, s.width);
-}
-
 static int64_t ClampedTrunc(double value, int64_t low, int64_t high) {
     double clamped = value >= (double)low ? value : (double)low;
     clamped = clamped <= (double)high ? clamped : (double)high;
     return (int64_t)clamped;
-}
-
-static int64_t SampleRow(const RotatedSampling& s, double columnTerm, uint32_t j) {
-    double jj = (double)NearestOffset(j, s.fullHeight, s.height);
-    return ClampedTrunc(columnTerm + (s.rotation.cosine * jj + s.rotation.originY), s.region.y0,
-                        s.region.y1);
-}
-
-static int64_t SampleColumn(const RotatedSampling& s, uint32_t i, uint32_t j) {
-    double ii = (double)NearestOffset(i, s.fullWidth, s.width);
-    double jj = (double)NearestOffset(j, s.fullHeight, s.height);
-    return ClampedTrunc(s.rotation.cosine * ii + (s.rotation.originX - s.rotation.sine * jj),
-                        s.region.x0, s.region.x1);
 }
 
 // The chart columns the full-size window's region row holds: at 4 bits per
@@ -659,10 +648,41 @@ static void CopiedColumns(RotatedSampling* s, int32_t chartWidth, int bpp) {
     s->lastColumn = last;
 }
 
+// The walk over the output's columns: the full window's positions of the
+// output's columns and rows, and per column the output rows taken so far
+// and the chart row of the next.
 struct ColumnWalk {
-    double* columnTerms;
-    uint32_t* nextRow;  // output rows taken so far, per column
+    const double* fullColumn;
+    const double* fullRow;
+    double* columnTerms;  // sin θ · the full window's column
+    uint32_t* nextRow;
+    int64_t* nextChartRow;
 };
+
+const int64_t kWalkDone = INT64_MAX;
+
+static uint32_t OutputRow(const RotatedSampling& s, uint32_t taken) {
+    return s.rotation.cosine < 0 ? s.height - 1 - taken : taken;
+}
+
+static int64_t SampleRow(const RotatedSampling& s, const ColumnWalk& walk, uint32_t i, uint32_t j) {
+    double jj = walk.fullRow[j];
+    return ClampedTrunc(walk.columnTerms[i] + (s.rotation.cosine * jj + s.rotation.originY), s.region.y0,
+                        s.region.y1);
+}
+
+static int64_t SampleColumn(const RotatedSampling& s, const ColumnWalk& walk, uint32_t i, uint32_t j) {
+    double ii = walk.fullColumn[i];
+    double jj = walk.fullRow[j];
+    return ClampedTrunc(s.rotation.cosine * ii + (s.rotation.originX - s.rotation.sine * jj),
+                        s.region.x0, s.region.x1);
+}
+
+// The chart row of column i's next sample, or kWalkDone past its last.
+static int64_t NextChartRow(const RotatedSampling& s, const ColumnWalk& walk, uint32_t i) {
+    if (walk.nextRow[i] >= s.height) return kWalkDone;
+    return SampleRow(s, walk, i, OutputRow(s, walk.nextRow[i]));
+}
 
 // Along each output column the sampled chart row only ever grows (or, for
 // a turn past 90 degrees, only shrinks, and the column is walked bottom up),
@@ -673,26 +693,19 @@ static bool ResampleRotated(WindowFrame* frame, const RasterShape& shape, const 
     int bpp = BitsPerPixel(shape.compressionType);
     SampledBytes bytes = BytesOfColumns(s.firstColumn, s.lastColumn, bpp);
     int64_t decoded = -2;
-    bool upward = s.rotation.cosine < 0;
-    const int64_t kDone = INT64_MAX;
     for (;;) {
-        int64_t row = kDone;
-        for (uint32_t i = 0; i < s.width; ++i) {
-            if (walk.nextRow[i] >= s.height) continue;
-            uint32_t j = upward ? s.height - 1 - walk.nextRow[i] : walk.nextRow[i];
-            int64_t y = SampleRow(s, walk.columnTerms[i], j);
-            if (y < row) row = y;
-        }
-        if (row == kDone) return true;
+        int64_t row = kWalkDone;
+        for (uint32_t i = 0; i < s.width; ++i) row = walk.nextChartRow[i] < row ? walk.nextChartRow[i] : row;
+        if (row == kWalkDone) return true;
         bool onChart = row >= 0 && row <= shape.height - 1;
         if (onChart && !ReadSampledRow(frame, shape, row, decoded, bytes)) return false;
         if (onChart) decoded = row;
         for (uint32_t i = 0; i < s.width; ++i) {
-            while (walk.nextRow[i] < s.height) {
-                uint32_t j = upward ? s.height - 1 - walk.nextRow[i] : walk.nextRow[i];
-                if (SampleRow(s, walk.columnTerms[i], j) != row) break;
+            while (walk.nextChartRow[i] == row) {
+                uint32_t j = OutputRow(s, walk.nextRow[i]);
                 walk.nextRow[i] += 1;
-                int64_t x = SampleColumn(s, i, j);
+                walk.nextChartRow[i] = NextChartRow(s, walk, i);
+                int64_t x = SampleColumn(s, walk, i, j);
                 uint32_t index = onChart && x >= s.firstColumn && x <= s.lastColumn
                                      ? PixelOf(frame->decodedRow, (uint64_t)x, bpp)
                                      : 0;
@@ -728,12 +741,25 @@ static bool ReduceRotated(WindowFrame* frame, const RasterShape& shape, const Pi
     if (!PrepareClippedWindow(frame, shape, width, height, colour ? 24 : bpp, palette) ||
         (colour && !ColoursOf(*frame, palette, table)))
         return false;
-    uint64_t bytes = (uint64_t)width * (sizeof(double) + sizeof(uint32_t));
+    uint64_t perColumn = 3 * sizeof(double) + sizeof(uint32_t);
+    uint64_t bytes = (uint64_t)width * perColumn + (uint64_t)height * sizeof(double);
     unsigned char* block = (unsigned char*)Allocate(frame->memory, bytes);
     frame->region = block;
     if (!block) return Fail(frame->reporter, kCannotAllocateBitmap);
-    ColumnWalk walk = {(double*)block, (uint32_t*)(block + (uint64_t)width * sizeof(double))};
-    for (uint32_t i = 0; i < width; ++i) walk.columnTerms[i] = ColumnTerm(s, i);
+    ColumnWalk walk;
+    walk.columnTerms = (double*)block;
+    walk.nextChartRow = (int64_t*)(walk.columnTerms + width);
+    double* fullColumn = (double*)(walk.nextChartRow + width);
+    double* fullRow = fullColumn + width;
+    walk.nextRow = (uint32_t*)(fullRow + height);
+    for (uint32_t i = 0; i < width; ++i) fullColumn[i] = (double)NearestOffset(i, s.fullWidth, width);
+    for (uint32_t j = 0; j < height; ++j) fullRow[j] = (double)NearestOffset(j, s.fullHeight, height);
+    walk.fullColumn = fullColumn;
+    walk.fullRow = fullRow;
+    for (uint32_t i = 0; i < width; ++i) {
+        walk.columnTerms[i] = s.rotation.sine * fullColumn[i];
+        walk.nextChartRow[i] = NextChartRow(s, walk, i);
+    }
     return ResampleRotated(frame, shape, s, walk, colour, table);
 }
 
