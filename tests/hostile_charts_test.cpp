@@ -303,6 +303,60 @@ TEST(HostileCharts, HandleWindowsFromAHostsOwnAllocatorAreCheap) {
     }
 }
 
+// Reductions of the whole two-gigapixel raster cost its runs, not its width:
+// the nearest samples and the area averages of one colour are that colour.
+// An output side of 2^31 or more is refused at once.
+TEST(HostileCharts, ReducedWindowsOfRowsOfTwoGigapixelsAreCheap) {
+    TempDir dir;
+    std::string path = dir.Write("upright.kap", UniformChart(kWideWidth, 1000, 7, "0.0"));
+    bsbchart_allocator host = {HostAllocate, HostRelease, nullptr};
+    bsbchart* chart = nullptr;
+    ASSERT_EQ(bsbchart_open(path.c_str(), &host, &chart, nullptr), BSBCHART_OK);
+    const bsbchart_rect whole = {0, 0, kWideWidth - 1, 999};
+    struct Case {
+        const char* what;
+        uint32_t w, h, flags;
+    };
+    const Case cases[] = {{"nearest", 100, 10, 0},
+                          {"area average", 100, 10, BSBCHART_AREA_AVERAGE},
+                          {"area average, one pixel", 1, 1, BSBCHART_AREA_AVERAGE}};
+    uint8_t colour[3] = {0, 0, 0};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        void* bitmap = nullptr;
+        bsbchart_status status = BSBCHART_OK;
+        Result got = Measure(path, 0, [&](const unsigned short*, void*) -> char* {
+            status = bsbchart_reduced_window(chart, whole, c.w, c.h, BSBCHART_PALETTE_RGB, c.flags, &host,
+                                             &bitmap, nullptr);
+            return nullptr;
+        });
+        if (sizeof(void*) < 8) {
+            EXPECT_EQ(status, BSBCHART_E_NO_MEMORY);
+            continue;
+        }
+        ASSERT_EQ(status, BSBCHART_OK);
+        ExpectCheap(got.cost);
+        const char* b = static_cast<const char*>(bitmap);
+        const uint8_t* pixels = reinterpret_cast<const uint8_t*>(b) + 40 + (c.flags == 0 ? 4 * 256 : 0);
+        if (c.flags == 0) {
+            std::memcpy(colour, b + 40 + 4, 3);  // the table's entry 1
+            for (uint32_t i = 0; i < c.w; ++i) EXPECT_EQ(pixels[i], 1) << i;
+        } else {
+            for (uint32_t i = 0; i < c.w; ++i)
+                EXPECT_EQ(Bytes(pixels + 3 * i, pixels + 3 * i + 3), Bytes(colour, colour + 3)) << i;
+        }
+        std::free(bitmap);
+    }
+    void* bitmap = nullptr;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(bsbchart_reduced_window(chart, {0, 0, (1 << 28) - 1, 0}, 1u << 31, 1, BSBCHART_PALETTE_RGB, 0,
+                                      &host, &bitmap, nullptr),
+              BSBCHART_E_ARGUMENT);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
+    EXPECT_EQ(bitmap, nullptr);
+    bsbchart_close(chart);
+}
+
 // The two row buffers still take the raster's width each: a heap that cannot
 // hold both refuses the window, as before, and one that can serves it.
 TEST(HostileCharts, RowBuffersKeepTheRastersWidth) {
