@@ -90,13 +90,16 @@ static bool SizeFits(uint64_t out, uint64_t source, bool average) {
 }
 
 // Source columns in nondecreasing order, counted from the source's left, and
-// how many of them lie before a given column, found without a search: a
-// block of the table is no wider than the narrowest gap between two of the
-// columns, so it holds at most one, and the count at the block's start tells
-// all but that one.
+// how many of them lie before a given column, found without a search. Where
+// two bytes a source column take no more than about 32 per column of the
+// table, a 16-bit count is kept for every source column. Otherwise a block of
+// the table is no wider than the narrowest gap between two of the columns,
+// so it holds at most one, and the count at the block's start tells all but
+// that one.
 struct ColumnTable {
     const uint32_t* column;  // `count` of them, then one past them all
     const uint32_t* before;  // columns before each block's first
+    const uint16_t* exact;   // columns before each source column, or NULL
     int blockShift;
     uint32_t count;
     uint64_t left;
@@ -105,6 +108,7 @@ struct ColumnTable {
 
 // The columns before offset `at` from the left, at most the limit.
 static inline uint32_t ColumnsBeforeOffset(const ColumnTable& t, uint64_t at) {
+    if (t.exact) return t.exact[at];
     uint32_t n = t.before[at >> t.blockShift];
     return n + (t.column[n] < at ? 1u : 0u);
 }
@@ -121,34 +125,52 @@ static int BlockShiftFor(uint64_t gap) {
     return shift;
 }
 
-// The columns of a reduction lie at least sourceWidth / width apart; they
-// are looked up as far as one past the source.
+// Offsets are looked up as far as one past the source.
+static bool ExactTable(const Reduction& r, uint32_t count) {
+    return count < 65536 && (uint64_t)r.sourceWidth + 2 <= 16 * ((uint64_t)count + 1);
+}
+
+// The columns of a reduction lie at least sourceWidth / width apart.
 static uint64_t TableBlocks(const Reduction& r) {
     return (((uint64_t)r.sourceWidth + 1) >> BlockShiftFor(r.sourceWidth / r.width)) + 1;
 }
 
-// Bytes of a table of `count` columns for `r`.
+// Bytes of a table of `count` columns for `r`, a multiple of 8.
 static uint64_t ColumnTableBytes(const Reduction& r, uint32_t count) {
-    return ((uint64_t)count + 1 + TableBlocks(r)) * sizeof(uint32_t);
+    uint64_t columns = ((uint64_t)count + 1) * sizeof(uint32_t);
+    uint64_t counts = ExactTable(r, count) ? ((uint64_t)r.sourceWidth + 2) * sizeof(uint16_t)
+                                           : TableBlocks(r) * sizeof(uint32_t);
+    return (columns + counts + 7) / 8 * 8;
 }
 
 // Completes the table whose `count` columns the caller has put at `block`.
 static ColumnTable LayColumnTable(const Reduction& r, uint32_t* block, uint32_t count) {
     ColumnTable t;
-    uint32_t* before = block + count + 1;
     block[count] = UINT32_MAX;
+    t.column = block;
+    t.before = block + count + 1;
+    t.exact = 0;
+    t.blockShift = 0;
+    t.count = count;
+    t.left = (uint64_t)r.source.left;
+    t.limit = (uint64_t)r.sourceWidth + 1;
+    uint32_t n = 0;
+    if (ExactTable(r, count)) {
+        uint16_t* exact = (uint16_t*)(block + count + 1);
+        for (uint64_t at = 0; at <= t.limit; ++at) {
+            while (n < count && block[n] < at) ++n;
+            exact[at] = (uint16_t)n;
+        }
+        t.exact = exact;
+        return t;
+    }
+    uint32_t* before = block + count + 1;
     t.blockShift = BlockShiftFor(r.sourceWidth / r.width);
     uint64_t blocks = TableBlocks(r);
-    uint32_t n = 0;
     for (uint64_t k = 0; k < blocks; ++k) {
         while (n < count && block[n] < (k << t.blockShift)) ++n;
         before[k] = n;
     }
-    t.column = block;
-    t.before = before;
-    t.count = count;
-    t.left = (uint64_t)r.source.left;
-    t.limit = (uint64_t)r.sourceWidth + 1;
     return t;
 }
 
