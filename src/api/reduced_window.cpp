@@ -234,7 +234,9 @@ static bool SampleRow(WindowFrame* frame, const RasterShape& shape, int64_t row,
                       const ColumnTable& columns, unsigned char* samples, const unsigned char* above) {
     RunReader runs;
     if (!ReadRowRuns(frame, shape, (int32_t)row, &runs)) return false;
-    runs = SkipRuns(runs, columns.left);
+    // Runs whose last pixel shares a byte with a sample are seen, so that
+    // the last run's colour is known for the rule below.
+    runs = SkipRuns(runs, columns.left & ~(uint64_t)7);
     RowSampler sampler = {columns, samples, 0, 0};
     VisitRuns(&runs, sampler);
     runs = SkipRuns(runs, kTotalCeiling);
@@ -444,46 +446,8 @@ static inline uint64_t BoxSum(const BoxSums& sums, uint32_t i, uint64_t after, u
     return columns * after + offset - sums.start[i] * slope;
 }
 
-// Dividing by a box's pixel count, rounded to nearest. The boxes of an
-// output row come in two widths, so each count's reciprocal is formed once;
-// the product is within one of the quotient while sum × n stays below 2^50,
-// and is then set right.
-struct BoxCount {
-    uint64_t n;
-    double reciprocal;
-};
-
-static BoxCount CountOf(uint64_t n) {
-    BoxCount count = {n, 1.0 / (double)n};
-    return count;
-}
-
-static inline unsigned char RoundedAverage(uint64_t sum, const BoxCount& count) {
-    uint64_t x = sum + count.n / 2;
-    const uint64_t kExact = (uint64_t)1 << 25;
-    if (x >= kExact || count.n >= kExact) return (unsigned char)(x / count.n);
-    uint64_t q = (uint64_t)((double)x * count.reciprocal);
-    q -= q * count.n > x ? 1 : 0;
-    q += (q + 1) * count.n <= x ? 1 : 0;
-    return (unsigned char)q;
-}
-
-// The counts of the narrower and the wider boxes of an output row.
-struct RowCounts {
-    uint64_t narrow;  // columns of the narrower boxes
-    BoxCount counts[2];
-};
-
-static RowCounts CountsOf(const Reduction& r, uint64_t rows) {
-    RowCounts c;
-    c.narrow = r.sourceWidth / r.width;
-    c.counts[0] = CountOf(c.narrow * rows);
-    c.counts[1] = CountOf((c.narrow + 1) * rows);
-    return c;
-}
-
-static inline const BoxCount& CountFor(const RowCounts& c, uint64_t columns) {
-    return c.counts[columns == c.narrow ? 0 : 1];
+static unsigned char RoundedAverage(uint64_t sum, uint64_t n) {
+    return (unsigned char)((sum + n / 2) / n);
 }
 
 // Takes the packed fields into the totals and clears the words.
@@ -498,36 +462,19 @@ static void TakePackedSums(const BoxSums& sums, uint32_t width) {
     memset(sums.offset, 0, ((size_t)width + 1) * sizeof(uint64_t));
 }
 
-// The averages of an output row whose packed fields hold all its rows at
-// once, straight from them; the words are cleared.
-static void WritePackedAverages(const BoxSums& sums, const RowCounts& counts, uint32_t width,
-                                unsigned char* out) {
-    uint64_t after = sums.slope[width];
-    for (uint32_t i = width; i-- > 0;) {
-        uint64_t packed = BoxSum(sums, i, after, sums.slope[i], sums.offset[i]);
-        const BoxCount& count = CountFor(counts, sums.start[i + 1] - sums.start[i]);
-        for (int k = 0; k < 3; ++k)
-            out[3 * i + k] = RoundedAverage((packed >> (kFieldBits * k)) & kFieldMask, count);
-        after += sums.slope[i];
-    }
-    memset(sums.slope, 0, ((size_t)width + 1) * sizeof(uint64_t));
-    memset(sums.offset, 0, ((size_t)width + 1) * sizeof(uint64_t));
-}
-
 // The averages of an output row: from the totals of packed words, or from
 // the words of each colour, which are then cleared.
 template <int kWords>
-static void WriteAverages(const BoxSums& sums, const RowCounts& counts, uint32_t width,
-                          unsigned char* out) {
+static void WriteAverages(const BoxSums& sums, uint32_t width, uint64_t rows, unsigned char* out) {
     uint64_t after[3] = {0, 0, 0};
     if (kWords == 3)
         for (int k = 0; k < 3; ++k) after[k] = sums.slope[3 * (uint64_t)width + k];
     for (uint32_t i = width; i-- > 0;) {
-        const BoxCount& count = CountFor(counts, sums.start[i + 1] - sums.start[i]);
+        uint64_t n = (uint64_t)(sums.start[i + 1] - sums.start[i]) * rows;
         for (int k = 0; k < 3; ++k) {
             uint64_t at = 3 * (uint64_t)i + k;
             uint64_t sum = kWords == 1 ? sums.total[at] : BoxSum(sums, i, after[k], sums.slope[at], sums.offset[at]);
-            out[3 * i + k] = RoundedAverage(sum, count);
+            out[3 * i + k] = RoundedAverage(sum, n);
             if (kWords == 3) after[k] += sums.slope[at];
         }
     }
@@ -556,16 +503,12 @@ static bool AverageRows(WindowFrame* frame, const RasterShape& shape, const Redu
     for (uint32_t j = 0; j < r.height; ++j) {
         uint64_t first = BoxStart(j, r.sourceHeight, r.height);
         uint64_t end = BoxStart(j + 1, r.sourceHeight, r.height);
-        bool onePass = kWords == 1 && end - first <= packedRows;
         for (uint64_t y = first; y < end; ++y) {
             if (!AddRow<kWords>(frame, shape, r.source.top + (int32_t)y, sums, &tail, bpp)) return false;
-            if (kWords == 1 && !onePass && ((y - first + 1) % packedRows == 0 || y + 1 == end))
+            if (kWords == 1 && ((y - first + 1) % packedRows == 0 || y + 1 == end))
                 TakePackedSums(sums, r.width);
         }
-        RowCounts counts = CountsOf(r, end - first);
-        unsigned char* out = bitmap.pixels + (uint64_t)j * bitmap.stride;
-        if (onePass) WritePackedAverages(sums, counts, r.width, out);
-        else WriteAverages<kWords>(sums, counts, r.width, out);
+        WriteAverages<kWords>(sums, r.width, end - first, bitmap.pixels + (uint64_t)j * bitmap.stride);
     }
     return true;
 }

@@ -83,33 +83,10 @@ inline int ReadLengthGroups(const unsigned char** cursor, const unsigned char* e
 bool BeginRuns(const unsigned char* encoded, uint32_t encodedLength, int compressionType,
                RunReader* reader, Reporter* reporter);
 
-// The next complete run of the row: `*length` pixels of `*colour` from pixel
-// `*position` on. False once the row is over.
-inline bool NextRun(RunReader* reader, uint32_t* colour, uint64_t* position, uint64_t* length) {
-    if (reader->state != 1 || reader->at >= reader->end) {
-        if (reader->state == 1) reader->state = 0;
-        return false;
-    }
-    uint32_t first = *reader->at++;
-    uint64_t run = first & reader->lengthMask;
-    if (first & 0x80) {
-        int read = ReadLengthGroups(&reader->at, reader->end, &run);
-        if (read != 1) {
-            reader->state = read;
-            return false;
-        }
-    }
-    *colour = (first & reader->colourMask) >> reader->colourShift;
-    *position = reader->total;
-    *length = run + 1;
-    uint64_t total = reader->total + run + 1;
-    reader->total = total < kTotalCeiling ? total : kTotalCeiling;
-    return true;
-}
-
-// Hands each run ahead to visit(colour, end), `end` the row's pixel total
-// after the run, until the row is over or visit returns false: NextRun in a
-// loop, with the reader's fields held in registers.
+// Hands each complete run ahead to visit(colour, end), `end` the row's pixel
+// total after the run, until the row is over or visit returns false. The
+// reader's fields are held in locals meanwhile, so that they can stay in
+// registers.
 template <typename Visit>
 inline void VisitRuns(RunReader* reader, Visit& visit) {
     if (reader->state != 1) return;
@@ -143,7 +120,7 @@ inline void VisitRuns(RunReader* reader, Visit& visit) {
 // The reader moved over runs ahead, eight bytes at a time, without going
 // past those whose pixels end by `limit`: it stands at a run's start as
 // before, its total below or at the limit. Runs that need a closer look are
-// left to NextRun. (By value, so that a caller's reader can stay in
+// left to VisitRuns. (By value, so that a caller's reader can stay in
 // registers.)
 RunReader SkipRuns(RunReader reader, uint64_t limit);
 
